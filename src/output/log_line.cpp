@@ -1,0 +1,87 @@
+#include "output/log_line.h"
+
+#include "output/format.h"
+#include "packet/decode.h"
+
+static double clock_seconds(clock_ms_fn clock)
+{
+    return static_cast<double>(clock()) * 0.001;
+}
+
+static char* put_value(char* at, double value)
+{
+    at = put_fixed(at, value, 6);
+    *at++ = ' ';
+    return at;
+}
+
+char* put_log_values(char* at, char mode, const std::uint8_t* packet)
+{
+    const decoded_packet values = decode_packet(mode, packet);
+    if (mode == 'a') {
+        at = put_value(at, values.roll);
+        at = put_value(at, values.pitch);
+        at = put_value(at, values.yaw);
+    }
+    for (double v : values.gyro) at = put_value(at, v);
+    for (double v : values.accel) at = put_value(at, v);
+    for (double v : values.mag) at = put_value(at, v);
+    at = put_value(at, values.temperature);
+    at = put_int(at, values.counter);
+    *at++ = '\n';
+    return at;
+}
+
+// The count is an unsigned 32-bit value written with "%d", as a signed one:
+// existing logs and the scripts that read them show it so past 2^31.
+static char* put_count(char* at, std::uint32_t packets_read)
+{
+    at = put_int(at, static_cast<std::int32_t>(packets_read));
+    *at++ = ' ';
+    return at;
+}
+
+// The reconstructed time for this call, or false when the output period
+// leaves the line out.
+static bool reconstructed_time(double dt, std::uint32_t packets_read, double output_period,
+                               time_state& state, clock_ms_fn clock, double& t)
+{
+    state.now = clock_seconds(clock);
+    if (state.first_call) {
+        state.base_time = state.now;
+        state.last_written = state.now;
+        state.first_call = false;
+    }
+    const std::uint32_t since_base = packets_read - state.count_base;
+    t = state.base_time + dt * static_cast<double>(since_base);
+    if (!(t - state.last_written >= output_period))
+        return false;
+    state.last_written = t;
+    // Pull a time that lags the clock by more than four dt back to the clock.
+    if (!(t + 4.0 * dt >= state.now)) {
+        state.count_base = packets_read;
+        state.base_time = state.now;
+        t = state.now;
+        state.last_written = state.now;
+    }
+    return true;
+}
+
+void output_packet(char mode, double dt, std::uint32_t packets_read, const std::uint8_t* packet,
+                   bool dos_time, std::FILE* log, double output_period, time_state& state,
+                   clock_ms_fn clock)
+{
+    char line[log_line_capacity];
+    char* at = put_count(line, packets_read);
+    if (dos_time) {
+        state.now = clock_seconds(clock);
+        at = put_value(at, state.now);
+    } else if (dt >= 0.0) {
+        double t = 0.0;
+        if (!reconstructed_time(dt, packets_read, output_period, state, clock, t))
+            return;
+        at = put_value(at, t);
+    }
+    at = put_log_values(at, mode, packet);
+    std::fwrite(line, 1, static_cast<std::size_t>(at - line), log);
+}

@@ -1,0 +1,21 @@
+// The unit's packet layouts and the check applied to every packet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every packet starts with this byte and ends with an 8-bit additive checksum
+// of the bytes between the header and the checksum.
+constexpr std::uint8_t packet_header = 0xFF;
+
+// Size of the one packet buffer the run reuses; a packet is at most 255 bytes.
+constexpr std::size_t packet_buffer_size = 256;
+
+// Bytes per packet for a mode letter: 30 in angle mode ('a'), 24 in scaled
+// ('c') and voltage ('r') mode, 0 for a letter that has no layout.
+std::uint32_t packet_length_for(char mode);
+
+// Judges one received packet for the mode the unit was put into. Prints every
+// diagnostic to standard output when its test fails; reads only bytes
+// 0 .. length-1, and only when the length is the mode's packet length.
+bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length);

@@ -1,0 +1,187 @@
+#include "run/acquisition.h"
+
+#include "output/display.h"
+#include "output/log_line.h"
+#include "packet/packet.h"
+#include "serial/device.h"
+#include "serial/platform.h"
+#include "serial/port.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int said_silent_unit = 1;
+constexpr std::uint32_t reopen_interval_ms = 1000;
+
+struct run_context {
+    const run_options& options;
+    std::FILE* log;
+    port_choice choice;
+    serial_port port{};
+    run_state state{};
+    time_state times{};
+    device_notes notes{};
+    bool key_taken = false; // this pass's one key has been read
+    std::uint8_t packet[256] = {};
+};
+
+// A moment inside a pass where the run waits for the unit: a waiting key is
+// taken as this pass's key. True when the run is to end now.
+bool look_at_keyboard(run_context& run)
+{
+    if (key_waiting()) {
+        run.state.last_key = key_read();
+        run.key_taken = true;
+    }
+    return run.state.last_key == 'q' || stop_requested();
+}
+
+// Waits for a lost port to come back, trying to open it about once a second.
+bool recover_port(run_context& run)
+{
+    if (run.port.open)
+        close_port(run.port);
+    std::printf("serial port lost; waiting for it to come back\n");
+    for (;;) {
+        if (look_at_keyboard(run))
+            return false;
+        sleep_ms(reopen_interval_ms);
+        if (stop_requested())
+            return false;
+        if (open_port(run.choice, run.port, false)) {
+            std::printf("serial port back; initialising AHRS\n");
+            run.notes.last_said = 0;
+            return true;
+        }
+    }
+}
+
+// init_device again and again until the unit streams. False when the run
+// is to end.
+bool bring_up_unit(run_context& run)
+{
+    for (;;) {
+        const serial_status status =
+            init_device(run.port, run.options.mode, run.state.packet_length, run.notes);
+        switch (status) {
+        case serial_status::ok:
+            return true;
+        case serial_status::interrupted:
+            return false;
+        case serial_status::lost:
+            if (!recover_port(run))
+                return false;
+            break;
+        case serial_status::silent:
+            if (look_at_keyboard(run))
+                return false;
+            break;
+        }
+    }
+}
+
+// Reads one packet into the buffer, bringing the unit or the port back as
+// often as needed. False when the run is to end.
+bool read_one_packet(run_context& run)
+{
+    for (;;) {
+        switch (read_packet(run.port, run.state.packet_length, run.packet)) {
+        case serial_status::ok:
+            return true;
+        case serial_status::interrupted:
+            return false;
+        case serial_status::silent:
+            say_once(run.notes, said_silent_unit,
+                     "AHRS silent for 1 s; initialising it again\n", run.options.mode);
+            if (look_at_keyboard(run) || !bring_up_unit(run))
+                return false;
+            break;
+        case serial_status::lost:
+            if (!recover_port(run) || !bring_up_unit(run))
+                return false;
+            break;
+        }
+    }
+}
+
+// Reads, checks and counts one packet, and shows every tenth. False when
+// the run is to end.
+bool take_packet(run_context& run)
+{
+    if (!read_one_packet(run))
+        return false;
+    run_state& state = run.state;
+    const char mode = run.options.mode;
+    if (!check_packet(mode, run.packet, state.packet_length)) {
+        if (reinitialise_on_bad(state.consecutive_bad, packet_length_for(mode) != 0) &&
+            !bring_up_unit(run))
+            return false;
+        state.last_bad = true;
+        if (state.consecutive_bad < INT32_MAX)
+            ++state.consecutive_bad;
+    } else {
+        state.last_bad = false;
+        state.consecutive_bad = 0;
+        run.notes.last_said = 0;
+    }
+    ++state.packets_read;
+    if (state.packets_read % 10 == 0 && !state.last_bad)
+        show_packet(mode, run.packet);
+    return true;
+}
+
+// Passes until 'q' or a stop signal.
+void acquire(run_context& run)
+{
+    const run_options& options = run.options;
+    for (;;) {
+        run.key_taken = false;
+        for (std::int32_t i = 0; i < options.decimation; ++i)
+            if (!take_packet(run))
+                return;
+        if (!run.state.last_bad)
+            output_packet(options.mode, options.dt, run.state.packets_read, run.packet,
+                          options.dos_time, run.log, options.output_period, run.times,
+                          elapsed_ms);
+        if (!run.key_taken && key_waiting())
+            run.state.last_key = key_read();
+        if (run.state.last_key == 'q' || stop_requested())
+            return;
+    }
+}
+
+} // namespace
+
+bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
+{
+    if (consecutive_bad == 5)
+        return true;
+    return mode_has_layout && consecutive_bad > 5 && (consecutive_bad - 5) % 100 == 0;
+}
+
+int run_acquisition(const run_options& options, std::FILE* log)
+{
+    run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate}};
+    if (!open_port(run.choice, run.port, true)) {
+        std::fclose(log);
+        return 1;
+    }
+    keyboard_begin();
+    if (bring_up_unit(run))
+        acquire(run);
+
+    // Nothing is sent to the unit at the end: it is left streaming.
+    if (run.port.open && !close_port(run.port)) {
+        const int code = last_error();
+        std::fprintf(stderr, "Port Closing isn't successed: %d\n", code);
+    }
+    keyboard_end();
+    // A write error (a full disk) shows in the stream's error flag.
+    const bool written = std::ferror(log) == 0;
+    if (std::fclose(log) != 0 || !written) {
+        std::printf("Error: Can't close the file\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,364 @@
+// The platform operations on Linux: termios (through the termios2 ioctls, so
+// any rate can be set), poll, flock.
+#include "serial/platform.h"
+
+#include <asm/termbits.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+// Standard input's settings as found, and the keyboard mode the run uses;
+// restored on every way out.
+struct keyboard_settings {
+    bool is_terminal = false;
+    bool active = false;
+    bool input_ended = false; // a pipe or file at its end gives no more keys
+    struct termios found;
+    struct termios run;
+};
+keyboard_settings keyboard;
+
+std::int64_t monotonic_ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+const std::int64_t program_start_ms = monotonic_ms();
+
+struct rate_constant {
+    std::int32_t rate;
+    tcflag_t constant;
+};
+
+constexpr rate_constant standard_rates[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},
+    {150, B150},       {200, B200},       {300, B300},         {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+tcflag_t rate_flag(std::uint32_t rate)
+{
+    for (const rate_constant& entry : standard_rates)
+        if (static_cast<std::uint32_t>(entry.rate) == rate)
+            return entry.constant;
+    return BOTHER;
+}
+
+// "COM1" to "COM9" are the first nine serial ports; any name with a '/' is a
+// device path. Every other name is a port that does not exist.
+bool device_path(const char* name, char (&path)[32], const char*& chosen)
+{
+    if (std::strchr(name, '/') != nullptr) {
+        chosen = name;
+        return true;
+    }
+    if (std::strncmp(name, "COM", 3) == 0 && name[3] >= '1' && name[3] <= '9' && name[4] == '\0') {
+        std::snprintf(path, sizeof path, "/dev/ttyS%d", name[3] - '1');
+        chosen = path;
+        return true;
+    }
+    return false;
+}
+
+bool device_gone(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+}
+
+bool fail_keeping_errno(int fd)
+{
+    const int code = errno;
+    close(fd);
+    errno = code;
+    return false;
+}
+
+extern "C" void on_stop_signal(int)
+{
+    stop_signal = 1;
+}
+
+// After a stop (Ctrl-Z) and continue, the shell may have put its own
+// terminal settings back: the run's keyboard mode is applied again.
+extern "C" void on_continue(int)
+{
+    const int code = errno;
+    if (keyboard.active)
+        ioctl(STDIN_FILENO, TCSETS, &keyboard.run);
+    errno = code;
+}
+
+void install(int signal_number, void (*handler)(int))
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a signal ends a poll or a sleep at once
+    sigaction(signal_number, &action, nullptr);
+}
+
+} // namespace
+
+bool port_create(const char* name, port_handle& port)
+{
+    char path[32];
+    const char* chosen = nullptr;
+    if (!device_path(name, path, chosen)) {
+        errno = ENOENT;
+        return false;
+    }
+    // Non-blocking, so that the open never waits for a carrier.
+    const int fd = open(chosen, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Exclusive use: flock holds against every other logger, root included;
+    // TIOCEXCL keeps other programs from opening the device at all.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0)
+        return fail_keeping_errno(fd);
+    struct termios2 settings;
+    if (ioctl(fd, TCGETS2, &settings) != 0)
+        return fail_keeping_errno(fd);
+    settings.c_cflag |= CLOCAL | CREAD;
+    if (ioctl(fd, TCSETS2, &settings) != 0)
+        return fail_keeping_errno(fd);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return fail_keeping_errno(fd);
+    port.os = fd;
+    port.first_byte_wait_ms = 0;
+    return true;
+}
+
+bool port_setup_queues(port_handle&, std::uint32_t, std::uint32_t)
+{
+    return true; // the kernel sizes a tty's queues itself
+}
+
+bool port_get_state(port_handle& port, line_settings& settings)
+{
+    struct termios2 native;
+    static_assert(sizeof native <= sizeof settings.native);
+    if (ioctl(static_cast<int>(port.os), TCGETS2, &native) != 0)
+        return false;
+    std::memcpy(settings.native, &native, sizeof native);
+    settings.baud_rate = native.c_ospeed;
+    settings.parity = (native.c_cflag & PARENB) == 0 ? 0 : (native.c_cflag & PARODD) != 0 ? 1 : 2;
+    settings.stop_bits = (native.c_cflag & CSTOPB) == 0 ? 0 : 2;
+    return true;
+}
+
+bool port_set_state(port_handle& port, const line_settings& settings)
+{
+    // Windows takes a rate as an unsigned number; a "negative" one is refused.
+    if (settings.baud_rate == 0 || settings.baud_rate > 0x7FFFFFFFu) {
+        errno = EINVAL;
+        return false;
+    }
+    struct termios2 native;
+    std::memcpy(&native, settings.native, sizeof native);
+
+    // Raw and byte-transparent: no echo, no canonical mode, no translation,
+    // no software flow control, 8 data bits.
+    native.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON |
+                        IXOFF | IXANY | INPCK | IMAXBEL);
+    native.c_oflag &= ~OPOST;
+    native.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    native.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CBAUD | (CBAUD << IBSHIFT));
+    native.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (settings.parity != 0)
+        native.c_cflag |= PARENB | (settings.parity == 1 ? PARODD : 0);
+    if (settings.stop_bits != 0)
+        native.c_cflag |= CSTOPB;
+    // Reads never block in the kernel: poll does the waiting.
+    native.c_cc[VMIN] = 0;
+    native.c_cc[VTIME] = 0;
+
+    const tcflag_t flag = rate_flag(settings.baud_rate);
+    native.c_cflag |= flag | (flag << IBSHIFT);
+    native.c_ispeed = settings.baud_rate;
+    native.c_ospeed = settings.baud_rate;
+    const int fd = static_cast<int>(port.os);
+    if (ioctl(fd, TCSETS2, &native) != 0)
+        return false;
+
+    // The change succeeds when any part of it applies: check the rate took.
+    struct termios2 applied;
+    if (ioctl(fd, TCGETS2, &applied) != 0)
+        return false;
+    if (applied.c_ospeed != settings.baud_rate) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+bool port_get_timeouts(port_handle& port, port_timeouts& timeouts)
+{
+    timeouts = port_timeouts{};
+    if (port.first_byte_wait_ms != 0) {
+        timeouts.read_interval = max_dword;
+        timeouts.read_multiplier = max_dword;
+        timeouts.read_constant = port.first_byte_wait_ms;
+    }
+    return true;
+}
+
+bool port_set_timeouts(port_handle& port, const port_timeouts& timeouts)
+{
+    // The one read timing the logger uses: at once with what is queued, else
+    // the first byte to come within the constant.
+    if (timeouts.read_interval != max_dword || timeouts.read_multiplier != max_dword ||
+        timeouts.read_constant == 0 || timeouts.read_constant == max_dword) {
+        errno = EINVAL;
+        return false;
+    }
+    port.first_byte_wait_ms = timeouts.read_constant;
+    return true;
+}
+
+port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted)
+{
+    const int fd = static_cast<int>(port.os);
+    // What is queued comes at once, without a poll.
+    ssize_t count = read(fd, buffer, wanted);
+    if (count > 0)
+        return {static_cast<std::uint32_t>(count), false};
+    if (count < 0 && errno != EAGAIN && errno != EINTR)
+        return {0, device_gone(errno)};
+
+    struct pollfd wait_for{fd, POLLIN, 0};
+    const int ready = poll(&wait_for, 1, static_cast<int>(port.first_byte_wait_ms));
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return {0, false};
+    if (ready < 0 || (wait_for.revents & POLLNVAL) != 0)
+        return {0, true};
+    count = read(fd, buffer, wanted);
+    if (count > 0)
+        return {static_cast<std::uint32_t>(count), false};
+    // Readable (or hung up) and yet nothing to read: the device has gone.
+    if (count == 0)
+        return {0, true};
+    return {0, errno != EAGAIN && errno != EINTR};
+}
+
+bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone)
+{
+    gone = false;
+    const ssize_t written = write(static_cast<int>(port.os), bytes, count);
+    if (written == static_cast<ssize_t>(count))
+        return true;
+    if (written < 0)
+        gone = device_gone(errno);
+    return false;
+}
+
+bool port_close(port_handle& port)
+{
+    const int fd = static_cast<int>(port.os);
+    port.os = -1;
+    if (fd < 0)
+        return true;
+    // The exclusive flag outlives this open when another program (the
+    // emulated unit) holds the device too: take it back before closing.
+    ioctl(fd, TIOCNXCL);
+    return close(fd) == 0;
+}
+
+int last_error()
+{
+    return errno;
+}
+
+void sleep_ms(std::uint32_t milliseconds)
+{
+    struct timespec wait{static_cast<time_t>(milliseconds / 1000),
+                         static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&wait, nullptr); // a signal ends it early
+}
+
+std::int64_t elapsed_ms()
+{
+    return monotonic_ms() - program_start_ms;
+}
+
+void console_begin()
+{
+    // A display line ends in "\r" and a diagnostic may end in no line end at
+    // all: at a terminal each must show at once.
+    if (isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    install(SIGINT, on_stop_signal);
+    install(SIGTERM, on_stop_signal);
+    install(SIGHUP, on_stop_signal);
+    install(SIGCONT, on_continue);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void keyboard_begin()
+{
+    keyboard.is_terminal = isatty(STDIN_FILENO) != 0;
+    if (!keyboard.is_terminal || ioctl(STDIN_FILENO, TCGETS, &keyboard.found) != 0)
+        return;
+    keyboard.run = keyboard.found;
+    keyboard.run.c_lflag &= ~(ICANON | ECHO);
+    keyboard.run.c_cc[VMIN] = 0;
+    keyboard.run.c_cc[VTIME] = 0;
+    keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
+}
+
+void keyboard_end()
+{
+    if (!keyboard.active)
+        return;
+    keyboard.active = false;
+    ioctl(STDIN_FILENO, TCSETS, &keyboard.found);
+}
+
+bool key_waiting()
+{
+    if (keyboard.input_ended)
+        return false;
+    struct pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, 0) <= 0)
+        return false;
+    if ((input.revents & POLLNVAL) != 0) {
+        keyboard.input_ended = true;
+        return false;
+    }
+    return (input.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+int key_read()
+{
+    unsigned char key = 0;
+    const ssize_t count = read(STDIN_FILENO, &key, 1);
+    if (count == 1)
+        return key;
+    if (count == 0 || (errno != EAGAIN && errno != EINTR))
+        keyboard.input_ended = !keyboard.is_terminal;
+    return -1;
+}
+
+bool stop_requested()
+{
+    return stop_signal != 0;
+}

@@ -1,0 +1,106 @@
+#include "serial/port.h"
+
+#include <cstdio>
+#include <cstring>
+
+// "COM" followed by one character: "COM1" by default, "COM" alone when the
+// -c value was empty.
+static void build_port_name(char digit, char (&name)[5])
+{
+    std::memcpy(name, "COM1", 5);
+    name[3] = digit;
+}
+
+static bool fail_step(serial_port& port, const char* message, bool report)
+{
+    const int code = last_error();
+    if (report)
+        std::printf(message, code);
+    port_close(port.handle);
+    port.open = false;
+    return false;
+}
+
+bool open_port(const port_choice& choice, serial_port& port, bool report)
+{
+    char name[5];
+    build_port_name(choice.digit, name);
+    const char* target = choice.path != nullptr ? choice.path : name;
+
+    port.ahead_start = port.ahead_end = 0;
+    if (!port_create(target, port.handle)) {
+        const int code = last_error();
+        if (report)
+            std::printf("could not open serial port, %d\n", code);
+        return false;
+    }
+    port.open = true;
+    if (!port_setup_queues(port.handle, queue_size, queue_size))
+        return fail_step(port, "error setting up comm: %d\n", report);
+
+    line_settings line;
+    if (!port_get_state(port.handle, line))
+        return fail_step(port, "error getting comm: %d\n", report);
+    line.baud_rate = static_cast<std::uint32_t>(choice.baud_rate);
+    line.parity = 0;
+    line.stop_bits = 0;
+    if (!port_set_state(port.handle, line))
+        return fail_step(port, "error setting comm: %d\n", report);
+
+    port_timeouts timeouts;
+    if (!port_get_timeouts(port.handle, timeouts))
+        return fail_step(port, "error getting comm timeouts:%d/n", report);
+    timeouts.read_interval = max_dword;
+    timeouts.read_multiplier = max_dword;
+    timeouts.read_constant = first_byte_wait_ms;
+    if (!port_set_timeouts(port.handle, timeouts))
+        return fail_step(port, "error setting comm timeouts:%d\n", report);
+    return true;
+}
+
+bool close_port(serial_port& port)
+{
+    port.open = false;
+    port.ahead_start = port.ahead_end = 0;
+    return port_close(port.handle);
+}
+
+port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted)
+{
+    if (port.ahead_start == port.ahead_end) {
+        const port_read_result got = port_read(port.handle, port.ahead, sizeof port.ahead);
+        if (got.count == 0)
+            return got;
+        port.ahead_start = 0;
+        port.ahead_end = got.count;
+    }
+    const std::uint32_t buffered = port.ahead_end - port.ahead_start;
+    const std::uint32_t count = wanted < buffered ? wanted : buffered;
+    std::memcpy(destination, port.ahead + port.ahead_start, count);
+    port.ahead_start += count;
+    return port_read_result{count, false};
+}
+
+serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination)
+{
+    std::uint32_t so_far = 0;
+    std::int64_t quiet_since = -1;
+    while (so_far < length) {
+        if (stop_requested())
+            return serial_status::interrupted;
+        const port_read_result got = read_some(port, destination + so_far, length - so_far);
+        if (got.gone)
+            return serial_status::lost;
+        if (got.count > 0) {
+            so_far += got.count;
+            quiet_since = -1;
+            continue;
+        }
+        const std::int64_t now = elapsed_ms();
+        if (quiet_since < 0)
+            quiet_since = now;
+        else if (now - quiet_since >= silent_unit_ms)
+            return serial_status::silent;
+    }
+    return serial_status::ok;
+}

@@ -1,0 +1,54 @@
+// The serial port: set-up, and exact reads through a read-ahead buffer.
+#pragma once
+
+#include "serial/platform.h"
+
+#include <cstdint>
+
+// How an exchange with the unit, or a packet read, ended.
+enum class serial_status {
+    ok,          // done
+    silent,      // the unit did not answer in time (said on standard output)
+    lost,        // the port has gone away
+    interrupted, // a stop signal came
+};
+
+// The open port with the bytes read from it but not yet handed out. Every read
+// of the program is served from `ahead` first, in order; the buffer is filled
+// only with what the system has already queued.
+struct serial_port {
+    port_handle handle;
+    bool open = false;
+    std::uint32_t ahead_start = 0;
+    std::uint32_t ahead_end = 0;
+    std::uint8_t ahead[4096];
+};
+
+// Which port: a device path, or "COM" followed by the port digit.
+struct port_choice {
+    char digit = '1';
+    const char* path = nullptr;
+    std::int32_t baud_rate = 38400;
+};
+
+constexpr std::uint32_t queue_size = 4096;
+constexpr std::uint32_t first_byte_wait_ms = 5;
+// A packet read that sees no byte for this long gives up.
+constexpr std::int64_t silent_unit_ms = 1000;
+
+// Opens and sets up the port. On failure it prints the step's message with
+// the system's number (when `report` is set), closes what it opened and
+// returns false.
+bool open_port(const port_choice& choice, serial_port& port, bool report);
+
+// Closes the port; false (with last_error()) when the system refused.
+bool close_port(serial_port& port);
+
+// One read: what is buffered or queued, at most `wanted` bytes, waiting at
+// most first_byte_wait_ms for a first byte.
+port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted);
+
+// Stores exactly `length` bytes at `destination`, however they arrive; takes
+// no byte beyond them. Ends early when the unit stays silent, the port is
+// lost or a stop signal comes.
+serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination);
