@@ -165,6 +165,7 @@ int run_acquisition(const run_options& options, std::FILE* log)
     run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate}};
     if (!open_port(run.choice, run.port, true)) {
         std::fclose(log);
+        console_end();
         return 1;
     }
     keyboard_begin();
@@ -179,9 +180,9 @@ int run_acquisition(const run_options& options, std::FILE* log)
     keyboard_end();
     // A write error (a full disk) shows in the stream's error flag.
     const bool written = std::ferror(log) == 0;
-    if (std::fclose(log) != 0 || !written) {
+    const bool closed = std::fclose(log) == 0;
+    if (!closed || !written)
         std::printf("Error: Can't close the file\n");
-        return 1;
-    }
-    return 0;
+    console_end();
+    return closed && written ? 0 : 1;
 }

@@ -67,6 +67,9 @@ std::int64_t elapsed_ms();
 // Console: switches standard output to unbuffered when it is a terminal and
 // installs the stop handlers (interrupt, terminate, hang-up).
 void console_begin();
+// Called once the log file is closed, as the very last step of a run: a
+// console close event may end the process only after it.
+void console_end();
 // Keyboard: non-canonical, no echo while the run goes on; restored by
 // keyboard_end on every way out.
 void keyboard_begin();

@@ -313,6 +313,10 @@ void console_begin()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void console_end()
+{
+}
+
 void keyboard_begin()
 {
     keyboard.is_terminal = isatty(STDIN_FILENO) != 0;
