@@ -1,0 +1,234 @@
+#include "serial/device.h"
+
+#include "pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// A small unit on the master side, run on its own thread: it records every
+// command byte with its arrival time and answers as told.
+struct fake_unit {
+    int fd = -1;
+    bool answer_mode = true;
+    bool answer_get = true;
+    std::size_t get_reply_size = 0; // 0: one packet of the mode
+    std::atomic<bool> streaming{false};
+    std::atomic<bool> done{false};
+    std::mutex lock;
+    std::vector<std::pair<clock_type::time_point, std::uint8_t>> received;
+    std::uint8_t mode = 'a';
+};
+
+std::vector<std::uint8_t> good_packet(std::uint8_t mode)
+{
+    std::vector<std::uint8_t> packet(mode == 'a' ? 30 : 24);
+    packet[0] = 0xFF;
+    unsigned sum = 0;
+    for (std::size_t i = 1; i + 1 < packet.size(); ++i) {
+        packet[i] = static_cast<std::uint8_t>(i * 7);
+        sum += packet[i];
+    }
+    packet.back() = static_cast<std::uint8_t>(sum);
+    return packet;
+}
+
+void serve(fake_unit& unit)
+{
+    while (!unit.done) {
+        struct pollfd p{unit.fd, POLLIN, 0};
+        if (poll(&p, 1, 1) > 0) {
+            std::uint8_t byte;
+            if (read(unit.fd, &byte, 1) != 1)
+                continue;
+            {
+                std::lock_guard<std::mutex> hold(unit.lock);
+                unit.received.emplace_back(clock_type::now(), byte);
+            }
+            if (byte == 'P') {
+                unit.streaming = false;
+            } else if (byte == 'C') {
+                unit.streaming = true;
+            } else if (byte == 'G') {
+                if (!unit.answer_get)
+                    continue;
+                std::vector<std::uint8_t> reply = good_packet(unit.mode);
+                if (unit.get_reply_size != 0)
+                    reply.resize(unit.get_reply_size, 0x55);
+                write_all(unit.fd, reply);
+            } else if (unit.answer_mode) {
+                unit.mode = byte;
+                write_all(unit.fd, {static_cast<std::uint8_t>(byte - 32)});
+            }
+        } else if (unit.streaming) {
+            write_all(unit.fd, good_packet(unit.mode));
+        }
+    }
+}
+
+struct exchange_run {
+    pty_pair pty;
+    serial_port port;
+    fake_unit unit;
+    std::thread thread;
+    std::uint32_t length = 12345;
+    std::string said;
+};
+
+void start(exchange_run& run)
+{
+    run.pty = open_pty_pair();
+    port_choice choice;
+    choice.path = run.pty.slave_path.c_str();
+    ASSERT_TRUE(open_port(choice, run.port, true));
+    run.unit.fd = run.pty.master;
+    run.thread = std::thread(serve, std::ref(run.unit));
+}
+
+serial_status exchange(exchange_run& run, char mode, device_notes& notes)
+{
+    testing::internal::CaptureStdout();
+    const serial_status status = init_device(run.port, mode, run.length, notes);
+    std::fflush(stdout);
+    run.said = testing::internal::GetCapturedStdout();
+    return status;
+}
+
+void stop(exchange_run& run)
+{
+    run.unit.done = true;
+    run.thread.join();
+    close_port(run.port);
+    close_pty_pair(run.pty);
+}
+
+std::string commands(fake_unit& unit)
+{
+    std::lock_guard<std::mutex> hold(unit.lock);
+    std::string text;
+    for (const auto& entry : unit.received)
+        text += static_cast<char>(entry.second);
+    return text;
+}
+
+// Time from each command of `letter` to the command after it.
+std::vector<std::chrono::milliseconds> gaps_after(fake_unit& unit, std::uint8_t letter)
+{
+    std::lock_guard<std::mutex> hold(unit.lock);
+    std::vector<std::chrono::milliseconds> gaps;
+    for (std::size_t i = 0; i + 1 < unit.received.size(); ++i)
+        if (unit.received[i].second == letter)
+            gaps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
+                unit.received[i + 1].first - unit.received[i].first));
+    return gaps;
+}
+
+TEST(init_device, a_quiet_unit_gets_stop_mode_stop_get_continue_with_the_waits)
+{
+    exchange_run run;
+    start(run);
+    device_notes notes;
+    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(run.length, 30u);
+    EXPECT_EQ(run.said, "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop(run);
+    EXPECT_EQ(commands(run.unit), "PaPGC");
+    for (auto gap : gaps_after(run.unit, 'P'))
+        EXPECT_GE(gap.count(), 100);
+    for (auto gap : gaps_after(run.unit, 'G'))
+        EXPECT_GE(gap.count(), 100);
+    for (auto gap : gaps_after(run.unit, 'a'))
+        EXPECT_GE(gap.count(), 1);
+}
+
+TEST(init_device, a_streaming_unit_is_quieted_and_its_stream_discarded)
+{
+    exchange_run run;
+    run.unit.streaming = true;
+    start(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    device_notes notes;
+    EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
+    EXPECT_EQ(run.length, 24u);
+    EXPECT_EQ(run.said, "");
+    // The unit streams again after "C": the next packet read is whole.
+    std::uint8_t packet[256];
+    EXPECT_EQ(read_packet(run.port, run.length, packet), serial_status::ok);
+    EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 24), good_packet('c'));
+    stop(run);
+    const std::string sent = commands(run.unit);
+    EXPECT_EQ(sent.substr(sent.size() - 2), "GC");
+    EXPECT_NE(sent.find("Pc"), std::string::npos);
+}
+
+TEST(init_device, a_space_sends_no_mode_and_an_unknown_mode_is_reported_by_the_check)
+{
+    exchange_run run;
+    start(run);
+    device_notes notes;
+    EXPECT_EQ(exchange(run, ' ', notes), serial_status::ok);
+    EXPECT_EQ(run.said, "\nunrecognized packet type:  ");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop(run);
+    EXPECT_EQ(commands(run.unit), "PPGC");
+}
+
+TEST(init_device, the_length_is_what_the_unit_answered_at_most_255)
+{
+    exchange_run run;
+    run.unit.get_reply_size = 300;
+    start(run);
+    device_notes notes;
+    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(run.length, 255u);
+    EXPECT_EQ(run.said, "packet size incorrect: 255 should be 30 for AHRS\n");
+    // The rest of the reply stays queued for the next read.
+    std::uint8_t rest[64];
+    EXPECT_EQ(read_packet(run.port, 45, rest), serial_status::ok);
+    EXPECT_EQ(rest[44], 0x55);
+    stop(run);
+}
+
+TEST(init_device, no_answer_to_get_gives_length_zero_and_continue_is_sent)
+{
+    exchange_run run;
+    run.unit.answer_get = false;
+    start(run);
+    device_notes notes;
+    EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
+    EXPECT_EQ(run.length, 0u);
+    EXPECT_EQ(run.said, "packet size incorrect: 0 should be  24 for AHRS\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop(run);
+    EXPECT_EQ(commands(run.unit), "PcPGC");
+}
+
+TEST(init_device, an_unacknowledged_mode_gives_up_after_its_limit_and_says_so_once)
+{
+    exchange_run run;
+    run.unit.answer_mode = false;
+    start(run);
+    device_notes notes;
+    const auto begin = clock_type::now();
+    EXPECT_EQ(exchange(run, 'a', notes), serial_status::silent);
+    const auto took = clock_type::now() - begin;
+    EXPECT_GE(took, std::chrono::milliseconds(exchange_step_limit_ms));
+    EXPECT_LT(took, std::chrono::milliseconds(exchange_step_limit_ms + 1000));
+    EXPECT_EQ(run.said, "AHRS does not acknowledge mode a; starting the exchange again\n");
+    EXPECT_EQ(exchange(run, 'a', notes), serial_status::silent);
+    EXPECT_EQ(run.said, "");
+    stop(run);
+}
+
+} // namespace

@@ -1,0 +1,214 @@
+#include "serial/port.h"
+
+#include "pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <asm/termbits.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+std::vector<std::uint8_t> counting_bytes(std::size_t count, std::uint8_t first = 0)
+{
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(first + i);
+    return bytes;
+}
+
+struct opened {
+    pty_pair pty;
+    serial_port port;
+};
+
+void open_on_pty(opened& o, std::int32_t baud = 38400)
+{
+    o.pty = open_pty_pair();
+    port_choice choice;
+    choice.path = o.pty.slave_path.c_str();
+    choice.baud_rate = baud;
+    ASSERT_TRUE(open_port(choice, o.port, true));
+}
+
+std::string open_message(const port_choice& choice, bool& opened_ok)
+{
+    serial_port port;
+    testing::internal::CaptureStdout();
+    opened_ok = open_port(choice, port, true);
+    std::fflush(stdout);
+    std::string said = testing::internal::GetCapturedStdout();
+    if (opened_ok)
+        close_port(port);
+    return said;
+}
+
+TEST(read_packet, joins_pieces_that_arrive_apart_in_order)
+{
+    opened o;
+    open_on_pty(o);
+    const std::vector<std::uint8_t> bytes = counting_bytes(30, 0xF0);
+    write_all(o.pty.master, {bytes.begin(), bytes.begin() + 8});
+    std::thread late([&] {
+        // Several read timeouts pass before the rest comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        write_all(o.pty.master, {bytes.begin() + 8, bytes.end()});
+    });
+    std::uint8_t packet[256] = {};
+    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::ok);
+    late.join();
+    EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30), bytes);
+    close_port(o.port);
+    close_pty_pair(o.pty);
+}
+
+TEST(read_packet, leaves_what_follows_for_the_next_call_and_length_zero_reads_nothing)
+{
+    opened o;
+    open_on_pty(o);
+    const std::vector<std::uint8_t> bytes = counting_bytes(64);
+    write_all(o.pty.master, bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    std::uint8_t packet[256] = {};
+    ASSERT_EQ(read_packet(o.port, 30, packet), serial_status::ok);
+    EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30),
+              std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30));
+
+    packet[0] = 0xAA;
+    ASSERT_EQ(read_packet(o.port, 0, packet), serial_status::ok);
+    EXPECT_EQ(packet[0], 0xAA);
+
+    ASSERT_EQ(read_packet(o.port, 24, packet), serial_status::ok);
+    EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 24),
+              std::vector<std::uint8_t>(bytes.begin() + 30, bytes.begin() + 54));
+    // The rest comes by the short reads of the exchange, in order.
+    std::uint8_t rest[255];
+    const port_read_result got = read_some(o.port, rest, 255);
+    EXPECT_EQ(std::vector<std::uint8_t>(rest, rest + got.count),
+              std::vector<std::uint8_t>(bytes.begin() + 54, bytes.end()));
+    close_port(o.port);
+    close_pty_pair(o.pty);
+}
+
+TEST(read_packet, a_silent_unit_ends_the_read_after_about_a_second)
+{
+    opened o;
+    open_on_pty(o);
+    write_all(o.pty.master, counting_bytes(8));
+    std::uint8_t packet[256];
+    const auto start = clock_type::now();
+    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::silent);
+    const auto waited = clock_type::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(950));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
+    close_port(o.port);
+    close_pty_pair(o.pty);
+}
+
+TEST(read_packet, a_vanished_device_is_lost_not_silent)
+{
+    opened o;
+    open_on_pty(o);
+    close_pty_pair(o.pty); // the master side goes: the slave hangs up
+    std::uint8_t packet[256];
+    const auto start = clock_type::now();
+    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::lost);
+    EXPECT_LT(clock_type::now() - start, std::chrono::milliseconds(500));
+    close_port(o.port);
+}
+
+TEST(open_port, sets_the_line_raw_and_byte_transparent_at_the_rate_asked)
+{
+    opened o;
+    open_on_pty(o, 12345); // not a standard rate
+    struct termios2 line;
+    ASSERT_EQ(ioctl(static_cast<int>(o.port.handle.os), TCGETS2, &line), 0);
+    EXPECT_EQ(line.c_ospeed, 12345u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_NE(line.c_cflag & CLOCAL, 0u);
+
+    // Every byte value passes through unchanged, both ways.
+    const std::vector<std::uint8_t> all = counting_bytes(256);
+    write_all(o.pty.master, all);
+    std::vector<std::uint8_t> got(256);
+    ASSERT_EQ(read_packet(o.port, 256, got.data()), serial_status::ok);
+    EXPECT_EQ(got, all);
+    const std::uint8_t odd[] = {'\r', '\n', 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF};
+    for (std::uint8_t byte : odd) {
+        bool gone = false;
+        ASSERT_TRUE(port_write(o.port.handle, &byte, 1, gone));
+    }
+    EXPECT_EQ(read_for(o.pty.master, 200, sizeof odd),
+              std::vector<std::uint8_t>(odd, odd + sizeof odd));
+    close_port(o.port);
+    close_pty_pair(o.pty);
+}
+
+TEST(open_port, refusals_carry_the_systems_number)
+{
+    bool ok = true;
+    port_choice missing;
+    missing.path = "/nonexistent/imutap-test-port";
+    EXPECT_EQ(open_message(missing, ok), "could not open serial port, 2\n");
+    EXPECT_FALSE(ok);
+
+    // Only "COM1" to "COM9" name ports; "COMx" and "COM" alone do not exist.
+    for (char digit : {'x', '0', '\0'}) {
+        port_choice named;
+        named.digit = digit;
+        EXPECT_EQ(open_message(named, ok), "could not open serial port, 2\n");
+        EXPECT_FALSE(ok);
+    }
+
+    // Not a terminal at all.
+    char file_name[] = "/tmp/imutap-port-test-XXXXXX";
+    const int fd = mkstemp(file_name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    port_choice plain_file;
+    plain_file.path = file_name;
+    EXPECT_EQ(open_message(plain_file, ok), "could not open serial port, 25\n");
+    unlink(file_name);
+
+    pty_pair pty = open_pty_pair();
+    for (std::int32_t rate : {0, -9600}) {
+        port_choice bad_rate;
+        bad_rate.path = pty.slave_path.c_str();
+        bad_rate.baud_rate = rate;
+        EXPECT_EQ(open_message(bad_rate, ok), "error setting comm: 22\n");
+        EXPECT_FALSE(ok);
+    }
+    close_pty_pair(pty);
+}
+
+TEST(open_port, a_second_logger_on_the_same_device_is_refused_until_the_first_closes)
+{
+    opened first;
+    open_on_pty(first);
+    port_choice same;
+    same.path = first.pty.slave_path.c_str();
+    bool ok = true;
+    const std::string said = open_message(same, ok);
+    EXPECT_FALSE(ok);
+    // EBUSY from the exclusive flag, or EWOULDBLOCK from the lock for root.
+    EXPECT_TRUE(said == "could not open serial port, 16\n" ||
+                said == "could not open serial port, 11\n")
+        << said;
+    close_port(first.port);
+    EXPECT_EQ(open_message(same, ok), "");
+    EXPECT_TRUE(ok);
+    close_pty_pair(first.pty);
+}
+
+} // namespace
