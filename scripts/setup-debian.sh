@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing imutap needs on Debian: as root it runs
+# apt-get; otherwise it names the packages to install and stops.
+set -euo pipefail
+
+native=(cmake make g++ libgtest-dev libbenchmark-dev)
+windows=(g++-mingw-w64-x86-64 wine wine64)
+
+want=("${native[@]}")
+if [ "${1:-}" = "--windows" ]; then
+    want+=("${windows[@]}")
+fi
+
+missing=()
+for package in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "imutap needs these Debian packages: ${missing[*]}" >&2
+    echo "install them as root: apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds imutap and passes every test: the native build, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows program
+# cross-built and run under Wine. --quick runs the native tests only.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+quick=no
+[ "${1:-}" = "--quick" ] && quick=yes
+
+if [ $quick = yes ]; then
+    scripts/setup-debian.sh
+else
+    scripts/setup-debian.sh --windows
+fi
+
+jobs=2
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j$jobs
+ctest --test-dir build -j$jobs --output-on-failure
+
+[ $quick = yes ] && exit 0
+
+echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DIMUTAP_SANITIZE=ON -DIMUTAP_BENCHMARKS=OFF
+cmake --build build-sanitize -j$jobs
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-sanitize -j$jobs --output-on-failure
+
+if [ -x tests/windows/run-wine-tests.sh ]; then
+    echo "== the Windows program under Wine"
+    cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+    cmake --build build-windows -j$jobs
+    tests/windows/run-wine-tests.sh build-windows/src/imutap.exe build
+fi
