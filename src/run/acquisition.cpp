@@ -43,6 +43,7 @@ bool recover_port(run_context& run)
     if (run.port.open)
         close_port(run.port);
     std::printf("serial port lost; waiting for it to come back\n");
+    std::fflush(stdout);
     for (;;) {
         if (look_at_keyboard(run))
             return false;
@@ -51,6 +52,7 @@ bool recover_port(run_context& run)
             return false;
         if (open_port(run.choice, run.port, false)) {
             std::printf("serial port back; initialising AHRS\n");
+            std::fflush(stdout);
             run.notes.last_said = 0;
             return true;
         }

@@ -103,6 +103,8 @@ void say_once(device_notes& notes, int what, const char* message, char mode)
         return;
     notes.last_said = what;
     std::printf(message, mode);
+    // Rare, and wanted at once also where standard output is a pipe or a file.
+    std::fflush(stdout);
 }
 
 serial_status init_device(serial_port& port, char mode, std::uint32_t& packet_length,
