@@ -1,0 +1,29 @@
+#pragma once
+
+#include "options.hpp"
+#include "signals.hpp"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// The program run on the unit (everything after "--"), with "-c LINK" appended.
+struct child_proc {
+    pid_t pid = -1;
+    int keys_fd = -1;           // write end of the child's standard input, with --keys
+    int64_t started = 0;
+    int64_t drained_since = 0;  // when the slave's input was last seen to empty, 0: not
+    int kill_signal = 0;        // last signal passed on to the child
+};
+
+bool start_child(const emu_options& o, const signal_masks& masks, int64_t now, child_proc& child,
+                 std::string& error);
+
+// True once the child has ended; status is its exit status, or 128 + signal.
+bool child_ended(child_proc& child, int& status);
+
+// Passes a stop signal on; a second one kills.
+void signal_child(child_proc& child, int number);
+
+// Writes the key text and closes the pipe.
+void send_keys(const emu_options& o, child_proc& child);

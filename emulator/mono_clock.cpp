@@ -1,0 +1,10 @@
+#include "mono_clock.hpp"
+
+#include <ctime>
+
+int64_t mono_now_ns()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}

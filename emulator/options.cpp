@@ -1,0 +1,274 @@
+#include "options.hpp"
+
+#include "text_numbers.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+namespace {
+
+enum class opt_id {
+    link, rate, count, streaming, start_seq, bad_checksum, bad_header, drop_byte, silence,
+    replug, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
+};
+
+struct option_entry {
+    const char* long_name;
+    char short_name;  // 0: long form only
+    bool takes_value;
+    opt_id id;
+};
+
+constexpr option_entry option_table[] = {
+    {"link", 'l', true, opt_id::link},
+    {"rate", 'r', true, opt_id::rate},
+    {"count", 'n', true, opt_id::count},
+    {"streaming", 0, false, opt_id::streaming},
+    {"start-seq", 0, true, opt_id::start_seq},
+    {"bad-checksum", 0, true, opt_id::bad_checksum},
+    {"bad-header", 0, true, opt_id::bad_header},
+    {"drop-byte", 0, true, opt_id::drop_byte},
+    {"silence", 0, true, opt_id::silence},
+    {"replug", 0, true, opt_id::replug},
+    {"ignore", 0, true, opt_id::ignore},
+    {"short-g", 0, true, opt_id::short_g},
+    {"log-commands", 0, true, opt_id::log_commands},
+    {"keys", 0, true, opt_id::keys},
+    {"keys-delay", 0, true, opt_id::keys_delay},
+    {"quiet", 'q', false, opt_id::quiet},
+    {"verbose", 'v', false, opt_id::verbose},
+    {"help", 'h', false, opt_id::help},
+};
+
+constexpr uint64_t max_ms = 86'400'000;  // one day
+constexpr double max_rate = 1e6;
+
+const option_entry* find_long(std::string_view name)
+{
+    for (const option_entry& entry : option_table)
+        if (name == entry.long_name)
+            return &entry;
+    return nullptr;
+}
+
+const option_entry* find_short(char name)
+{
+    for (const option_entry& entry : option_table)
+        if (entry.short_name != 0 && entry.short_name == name)
+            return &entry;
+    return nullptr;
+}
+
+// "CHARS" or "CHARS:TIMES", entries separated by commas: "G", "G:3", "GP,a:2".
+bool parse_ignore(std::string_view text, int64_t (&times)[256], std::string& error)
+{
+    for (;;) {
+        size_t comma = text.find(',');
+        std::string_view entry = text.substr(0, comma);
+        size_t colon = entry.find(':');
+        std::string_view chars = entry.substr(0, colon);
+        int64_t count = always;
+        if (colon != std::string_view::npos) {
+            uint64_t value = 0;
+            if (!parse_unsigned(entry.substr(colon + 1), uint64_t(INT64_MAX), value) || value == 0) {
+                error = "bad count in --ignore entry '" + std::string(entry) + "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
+                return false;
+            }
+            count = int64_t(value);
+        }
+        if (chars.empty()) {
+            error = "empty command list in --ignore entry '" + std::string(entry) + "'";
+            return false;
+        }
+        for (char c : chars)
+            times[uint8_t(c)] = count;
+        if (comma == std::string_view::npos)
+            return true;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+bool parse_event(std::string_view text, event_kind kind, const char* name,
+                 std::vector<unit_event>& events, std::string& error)
+{
+    uint64_t packet = 0, ms = 0;
+    bool has_ms = false;
+    if (!parse_pair(text, UINT32_MAX, max_ms, false, packet, ms, has_ms) || packet == 0) {
+        error = std::string("bad value '") + std::string(text) + "' for --" + name
+              + " (want PKT:MS, PKT from 1 up, MS at most 86400000)";
+        return false;
+    }
+    unit_event event;
+    event.packet = packet;
+    event.ms = uint32_t(ms);
+    event.kind = kind;
+    events.push_back(event);
+    return true;
+}
+
+bool apply_option(opt_id id, const char* name, std::string_view value, emu_options& o, std::string& error)
+{
+    auto bad_value = [&](const char* want) {
+        error = std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
+        return false;
+    };
+    uint64_t number = 0;
+    switch (id) {
+    case opt_id::link:
+        if (value.empty())
+            return bad_value("want a path");
+        o.link_path = value;
+        return true;
+    case opt_id::rate:
+        if (!parse_real(value, o.rate) || o.rate < 0 || o.rate > max_rate)
+            return bad_value("want packets per second from 0 to 1000000; 0 means unpaced");
+        return true;
+    case opt_id::count:
+        if (!parse_unsigned(value, uint64_t(INT64_MAX), number) || number == 0)
+            return bad_value("want a whole number from 1 up");
+        o.has_count = true;
+        o.count = number;
+        return true;
+    case opt_id::streaming:
+        o.streaming_at_power_on = true;
+        return true;
+    case opt_id::start_seq:
+        if (!parse_unsigned(value, UINT64_MAX, o.start_seq))
+            return bad_value("want a whole number from 0 up");
+        return true;
+    case opt_id::bad_checksum:
+        return parse_index_list(value, o.bad_checksum, error);
+    case opt_id::bad_header:
+        return parse_index_list(value, o.bad_header, error);
+    case opt_id::drop_byte:
+        return parse_index_list(value, o.drop_byte, error);
+    case opt_id::silence:
+        return parse_event(value, event_kind::silence, "silence", o.events, error);
+    case opt_id::replug:
+        return parse_event(value, event_kind::replug, "replug", o.events, error);
+    case opt_id::ignore:
+        return parse_ignore(value, o.ignore_times, error);
+    case opt_id::short_g: {
+        uint64_t times = 0;
+        bool has_times = false;
+        if (!parse_pair(value, 255, uint64_t(INT64_MAX), true, o.short_g_bytes, times, has_times)
+            || (has_times && times == 0))
+            return bad_value("want K or K:TIMES, K bytes from 0 to 255, TIMES from 1 up");
+        o.has_short_g = true;
+        o.short_g_times = has_times ? int64_t(times) : always;
+        return true;
+    }
+    case opt_id::log_commands:
+        if (value.empty())
+            return bad_value("want a file name");
+        o.log_commands_path = value;
+        return true;
+    case opt_id::keys:
+        o.has_keys = true;
+        o.keys = value;
+        return true;
+    case opt_id::keys_delay:
+        if (!parse_unsigned(value, max_ms, number))
+            return bad_value("want milliseconds from 0 to 86400000");
+        o.keys_delay_ms = int64_t(number);
+        return true;
+    case opt_id::quiet:
+        o.quiet = true;
+        return true;
+    case opt_id::verbose:
+        o.verbose = true;
+        return true;
+    case opt_id::help:
+        return true;
+    }
+    return true;
+}
+
+bool check_combination(const emu_options& o, std::string& error)
+{
+    if (o.has_keys && o.command.empty()) {
+        error = "--keys needs a command to run after --";
+        return false;
+    }
+    if (o.has_keys && !o.has_count && o.keys_delay_ms < 0) {
+        error = "--keys needs -n N (keys follow the last packet) or --keys-delay MS";
+        return false;
+    }
+    if (o.keys_delay_ms >= 0 && !o.has_keys) {
+        error = "--keys-delay needs --keys TEXT";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, std::string& error)
+{
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--") {
+            if (i + 1 == argc) {
+                error = "no command after --";
+                return parse_outcome::error;
+            }
+            o.command.assign(argv + i + 1, argv + argc);
+            break;
+        }
+        const option_entry* entry = nullptr;
+        std::string name;
+        std::string_view value;
+        bool has_value = false;
+        if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+            std::string_view body = arg.substr(2);
+            size_t equals = body.find('=');
+            entry = find_long(body.substr(0, equals));
+            name = "--" + std::string(body.substr(0, equals));
+            if (equals != std::string_view::npos) {
+                value = body.substr(equals + 1);
+                has_value = true;
+            }
+        } else if (arg.size() >= 2 && arg[0] == '-') {
+            entry = find_short(arg[1]);
+            name = std::string(arg.substr(0, 2));
+            if (arg.size() > 2) {
+                value = arg.substr(2);
+                has_value = true;
+            }
+        } else {
+            error = "unexpected argument '" + std::string(arg) + "' (put a command to run after --)";
+            return parse_outcome::error;
+        }
+        if (entry == nullptr) {
+            error = "unknown option '" + name + "'";
+            return parse_outcome::error;
+        }
+        if (entry->takes_value && !has_value) {
+            if (i + 1 == argc) {
+                error = "option '" + name + "' needs a value";
+                return parse_outcome::error;
+            }
+            value = argv[++i];
+        } else if (!entry->takes_value && has_value) {
+            error = "option '" + name + "' takes no value";
+            return parse_outcome::error;
+        }
+        if (entry->id == opt_id::help)
+            help = true;
+        if (!apply_option(entry->id, name.c_str(), value, o, error))
+            return parse_outcome::error;
+    }
+    if (help)
+        return parse_outcome::help;
+    if (!check_combination(o, error))
+        return parse_outcome::error;
+    std::stable_sort(o.events.begin(), o.events.end(),
+                     [](const unit_event& a, const unit_event& b) { return a.packet < b.packet; });
+    return parse_outcome::run;
+}
+
+std::string default_link_path(long pid)
+{
+    return "/tmp/imutap-emu." + std::to_string(pid);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "index_list.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Something the unit does once stream packet `packet` has gone out in full.
+enum class event_kind : uint8_t { silence, replug };
+
+struct unit_event {
+    uint64_t packet = 0;  // 1-based index among the packets of continuous output
+    uint32_t ms = 0;
+    event_kind kind = event_kind::silence;
+};
+
+constexpr int64_t always = -1;  // in ignore_times and short_g_times: no limit
+
+struct emu_options {
+    std::string link_path;           // empty until main fills in the default
+    double rate = 100.0;             // packets per second; 0: as fast as the pty takes them
+    bool has_count = false;
+    uint64_t count = 0;              // -n: packets of continuous output in all
+    bool streaming_at_power_on = false;
+    uint64_t start_seq = 0;          // sequence number of the first packet
+    std::vector<index_range> bad_checksum;
+    std::vector<index_range> bad_header;
+    std::vector<index_range> drop_byte;
+    std::vector<unit_event> events;  // sorted by packet
+    int64_t ignore_times[256] = {};  // 0: answered; always; or ignored this many times
+    bool has_short_g = false;
+    uint64_t short_g_bytes = 0;
+    int64_t short_g_times = always;
+    std::string log_commands_path;
+    bool has_keys = false;
+    std::string keys;
+    int64_t keys_delay_ms = -1;      // -1: write the keys once the stream is read
+    bool quiet = false;
+    bool verbose = false;
+    std::vector<std::string> command;  // after "--": run with "-c LINK" appended
+};
+
+enum class parse_outcome { run, help, error };
+
+// Reads argv[1..argc-1]. On error, error holds a one-line reason.
+parse_outcome parse_options(int argc, const char* const* argv, emu_options& options, std::string& error);
+
+std::string default_link_path(long pid);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The unit's end of a pseudo-terminal. The emulator keeps the slave open itself for the
+// pty's whole life, so a logger may close and reopen it at will without hanging it up.
+// Because of that descriptor the tty also outlives a logger's exclusive mode (TIOCEXCL),
+// which on a real port ends with the last close: the emulator watches the slave for
+// closes by other programs and then ends exclusive mode itself.
+struct pty_link {
+    int master = -1;       // non-blocking
+    int slave = -1;        // only held open, and asked how much input waits
+    int close_watch = -1;  // inotify descriptor reporting closes of the slave; -1: none
+    char slave_path[64] = {};
+};
+
+// Opens a new pty, slave in raw mode (no echo, no translation). On failure says why.
+bool open_unit_pty(pty_link& link, std::string& error);
+void close_unit_pty(pty_link& link);
+bool pty_open(const pty_link& link);
+
+// Reads the close reports; after a close by another program, ends exclusive mode if it
+// is on and returns true.
+bool release_exclusive_after_close(const pty_link& link);
+
+// Bytes waiting in the slave's input queue (sent by the unit, not yet read).
+size_t slave_input_waiting(const pty_link& link);
+
+// Points the symlink at target: a temporary link renamed over the old one, so the path
+// never goes missing. Refuses to replace anything but a symlink.
+bool point_link(const std::string& link_path, const char* target, std::string& error);
+
+// Removes the symlink if it still points at target.
+void remove_link(const std::string& link_path, const char* target);

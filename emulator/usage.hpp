@@ -1,0 +1,5 @@
+#pragma once
+
+#include <cstdio>
+
+void print_usage(std::FILE* out);

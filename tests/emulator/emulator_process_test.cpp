@@ -1,0 +1,387 @@
+// Runs the built imutap-emu and talks to it through its pty, as the logger would.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <regex>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+using clock_type = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int start_timeout_ms = 3000;
+constexpr int exit_timeout_ms = 3000;
+
+struct temp_dir {
+    std::string path;
+    temp_dir()
+    {
+        char name[] = "/tmp/imutap-emu-test.XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~temp_dir() { std::filesystem::remove_all(path); }
+};
+
+// A running imutap-emu; killed if a test ends early.
+struct emulator {
+    pid_t pid = -1;
+    int out_fd = -1;  // its standard output or error, when captured
+    ~emulator()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out_fd >= 0)
+            close(out_fd);
+    }
+};
+
+// Starts imutap-emu with args; captures standard output (fd 1) or error (fd 2) if asked.
+void spawn(emulator& e, const std::vector<std::string>& args, int capture_fd = -1)
+{
+    std::vector<char*> argv = {const_cast<char*>(IMUTAP_EMU_PATH)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int out[2] = {-1, -1};
+    if (capture_fd >= 0) {
+        ASSERT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], capture_fd);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, out[1]);
+    }
+    ASSERT_EQ(posix_spawn(&e.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (capture_fd >= 0) {
+        close(out[1]);
+        e.out_fd = out[0];
+    }
+}
+
+bool wait_for_link(const std::string& link)
+{
+    auto until = clock_type::now() + milliseconds(start_timeout_ms);
+    while (clock_type::now() < until) {
+        if (std::filesystem::is_symlink(link))
+            return true;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return false;
+}
+
+// Exit status, 128 + signal if killed, or -1 if it did not end in time.
+int wait_exit(emulator& e, int timeout_ms = exit_timeout_ms)
+{
+    auto until = clock_type::now() + milliseconds(timeout_ms);
+    while (clock_type::now() < until) {
+        int status = 0;
+        if (waitpid(e.pid, &status, WNOHANG) == e.pid) {
+            e.pid = -1;
+            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return -1;
+}
+
+int stop(emulator& e)
+{
+    kill(e.pid, SIGTERM);
+    return wait_exit(e);
+}
+
+// Opens the unit's tty as the logger does: raw, 8 data bits, no echo.
+int open_unit(const std::string& link)
+{
+    int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return fd;
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    return fd;
+}
+
+void send(int fd, const std::string& text)
+{
+    ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+}
+
+// Reads until `count` bytes came or no byte came for quiet_ms.
+bytes read_bytes(int fd, size_t count, int quiet_ms)
+{
+    bytes got;
+    uint8_t buffer[4096];
+    while (got.size() < count) {
+        pollfd p{};
+        p.fd = fd;
+        p.events = POLLIN;
+        if (poll(&p, 1, quiet_ms) <= 0)
+            break;
+        ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
+        if (n <= 0)
+            break;
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
+bytes read_until_quiet(int fd, int quiet_ms)
+{
+    return read_bytes(fd, SIZE_MAX, quiet_ms);
+}
+
+bool good_packet(const uint8_t* p, size_t length)
+{
+    unsigned sum = 0;
+    for (size_t i = 1; i + 1 < length; ++i)
+        sum += p[i];
+    return p[0] == 0xFF && (sum & 0xFF) == p[length - 1];
+}
+
+unsigned counter_of(const uint8_t* p, size_t length)
+{
+    return unsigned(p[length - 3]) << 8 | p[length - 2];
+}
+
+// Checks a stream of packets of one length: all good, counters one apart.
+void expect_packet_run(const bytes& stream, size_t length)
+{
+    ASSERT_EQ(stream.size() % length, 0u) << "not a whole number of packets";
+    for (size_t at = 0; at < stream.size(); at += length) {
+        EXPECT_TRUE(good_packet(&stream[at], length)) << "packet at byte " << at;
+        if (at != 0) {
+            EXPECT_EQ(counter_of(&stream[at], length), (counter_of(&stream[at - length], length) + 1) & 0xFFFF);
+        }
+    }
+}
+
+std::string read_all(int fd)
+{
+    std::string text;
+    char buffer[1024];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    return text;
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct session : ::testing::Test {
+    temp_dir dir;
+    std::string link = dir.path + "/unit";
+    emulator emu;
+    int fd = -1;
+
+    // Starts the emulator on `link` and opens the unit.
+    void start(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"-q", "-l", link});
+        spawn(emu, args);
+        ASSERT_TRUE(wait_for_link(link));
+        fd = open_unit(link);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+    }
+    void TearDown() override
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+TEST_F(session, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
+{
+    spawn(emu, {"-l", link}, STDOUT_FILENO);
+    ASSERT_TRUE(wait_for_link(link));
+    std::string target = std::filesystem::read_symlink(link);
+    EXPECT_EQ(stop(emu), 0);
+    EXPECT_EQ(read_all(emu.out_fd), "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
+    EXPECT_TRUE(std::regex_match(target, std::regex("/dev/pts/[0-9]+")));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST_F(session, BadOptionsEndWithStatusTwoAndAReason)
+{
+    spawn(emu, {"--nope"}, STDERR_FILENO);
+    EXPECT_EQ(wait_exit(emu), 2);
+    EXPECT_NE(read_all(emu.out_fd).find("unknown option '--nope'"), std::string::npos);
+}
+
+TEST_F(session, AnswersModeSelectionAndGet)
+{
+    start({});
+    send(fd, "a");
+    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'A'});
+    send(fd, "G");
+    bytes p = read_bytes(fd, 30, 1000);
+    ASSERT_EQ(p.size(), 30u);
+    EXPECT_TRUE(good_packet(p.data(), 30));
+    send(fd, "c");
+    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'C'});
+    send(fd, "G");
+    p = read_bytes(fd, 24, 1000);
+    ASSERT_EQ(p.size(), 24u);
+    EXPECT_TRUE(good_packet(p.data(), 24));
+    EXPECT_TRUE(read_until_quiet(fd, 50).empty()) << "one packet per G";
+}
+
+TEST_F(session, ContinuousOutputStopsAtAPacketBoundaryOnP)
+{
+    start({"-r", "1000"});
+    send(fd, "C");
+    bytes stream = read_bytes(fd, 300, 1000);
+    ASSERT_EQ(stream.size(), 300u);
+    send(fd, "P");
+    bytes rest = read_until_quiet(fd, 50);
+    stream.insert(stream.end(), rest.begin(), rest.end());
+    expect_packet_run(stream, 30);
+    EXPECT_TRUE(read_until_quiet(fd, 50).empty());
+}
+
+TEST_F(session, StreamingAtPowerOnTalksBeforeAnyCommand)
+{
+    start({"--streaming", "-r", "1000"});
+    bytes stream = read_bytes(fd, 90, 1000);
+    ASSERT_EQ(stream.size(), 90u);
+    expect_packet_run(stream, 30);
+}
+
+TEST_F(session, CountLimitStreamsExactlyNPacketsThenNothing)
+{
+    start({"-r", "0", "-n", "7"});
+    send(fd, "cC");
+    bytes stream = read_until_quiet(fd, 100);
+    ASSERT_EQ(stream.size(), 1u + 7u * 24u);
+    EXPECT_EQ(stream[0], 'C');
+    expect_packet_run(bytes(stream.begin() + 1, stream.end()), 24);
+    send(fd, "Ga");
+    EXPECT_TRUE(read_until_quiet(fd, 50).empty());
+}
+
+TEST_F(session, CommandLogHasOneTimedLinePerByte)
+{
+    std::string log = dir.path + "/commands.log";
+    start({"--log-commands", log});
+    send(fd, "Pa");
+    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'A'});
+    // Bytes are stamped when the emulator reads them; its answer shows it has, so the
+    // pause is measured from a stamp already taken.
+    std::this_thread::sleep_for(milliseconds(60));
+    send(fd, "G");
+    EXPECT_EQ(read_bytes(fd, 30, 1000).size(), 30u);
+    EXPECT_EQ(stop(emu), 0);
+
+    std::ifstream in(log);
+    std::vector<long long> times;
+    std::vector<std::string> codes;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, std::regex("([0-9]+) ([0-9a-f]{2})"))) << line;
+        times.push_back(std::stoll(m[1]));
+        codes.push_back(m[2]);
+    }
+    EXPECT_EQ(codes, (std::vector<std::string>{"50", "61", "47"}));
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_LE(times[0], times[1]);
+    EXPECT_GE(times[2] - times[1], 60'000) << "microseconds";
+}
+
+TEST_F(session, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
+{
+    start({"-r", "0", "--replug", "2:50"});
+    std::string first_pty = std::filesystem::read_symlink(link);
+    send(fd, "cC");
+    bytes stream = read_bytes(fd, 1 + 48, 1000);
+    ASSERT_EQ(stream.size(), 49u);
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    uint8_t byte;
+    EXPECT_LE(read(fd, &byte, 1), 0) << "the old pty is hung up";
+
+    // Holding the old pty keeps its number from being given to the new one.
+    auto until = clock_type::now() + milliseconds(start_timeout_ms);
+    while (std::filesystem::read_symlink(link) == first_pty && clock_type::now() < until)
+        std::this_thread::sleep_for(milliseconds(1));
+    ASSERT_NE(std::filesystem::read_symlink(link), first_pty);
+    close(fd);
+    fd = open_unit(link);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(read_until_quiet(fd, 30).empty()) << "silent at power-on";
+    send(fd, "G");
+    bytes g = read_bytes(fd, 30, 1000);
+    ASSERT_EQ(g.size(), 30u) << "angle mode again";
+    EXPECT_TRUE(good_packet(g.data(), 30));
+    EXPECT_EQ(counter_of(g.data(), 30), 2u) << "the counter goes on";
+}
+
+TEST_F(session, ExclusiveModeEndsWhenTheLoggerCloses)
+{
+    start({});
+    ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
+    close(fd);
+    fd = -1;
+    int exclusive = 1;
+    auto until = clock_type::now() + milliseconds(1000);
+    while (exclusive != 0 && clock_type::now() < until) {
+        int probe = open(link.c_str(), O_RDWR | O_NOCTTY);  // root may open it anyway
+        if (probe >= 0) {
+            ioctl(probe, TIOCGEXCL, &exclusive);
+            close(probe);
+        }
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    EXPECT_EQ(exclusive, 0);
+}
+
+TEST_F(session, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
+{
+    // The command plays a tiny logger: start the stream, read 5 packets, then its keys.
+    std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path + "/out'; cat >'" +
+                         dir.path + "/keys'; exit 3";
+    spawn(emu, {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh", "-c", script});
+    EXPECT_EQ(wait_exit(emu), 3);
+    std::string out = slurp(dir.path + "/out");
+    ASSERT_EQ(out.size(), 150u);
+    expect_packet_run(bytes(out.begin(), out.end()), 30);
+    EXPECT_EQ(slurp(dir.path + "/keys"), "q");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST_F(session, CommandKilledBySignalGivesStatus128PlusSignal)
+{
+    spawn(emu, {"-q", "-l", link, "--", "/bin/sh", "-c", "kill -TERM $$"});
+    EXPECT_EQ(wait_exit(emu), 128 + SIGTERM);
+}
+
+} // namespace
