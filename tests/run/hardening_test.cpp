@@ -1,0 +1,178 @@
+// The logger against a unit, a cable and an operator that misbehave.
+#include "unit_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <algorithm>
+#include <csignal>
+#include <pty.h>
+#include <thread>
+#include <termios.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+class Hardening : public testing::Test {
+protected:
+    void SetUp() override { begin_session(s); }
+    void TearDown() override { end_session(s); }
+
+    std::vector<std::string> log_lines() const { return lines_of(read_file(s.dir + "/log.txt")); }
+
+    std::string commands() const
+    {
+        std::string text;
+        for (const command_byte& c : commands_of(read_file(s.dir + "/commands.txt")))
+            text += c.byte;
+        return text;
+    }
+
+    // Lines 1 to n, each complete.
+    void expect_lines_one_to(const std::vector<std::string>& lines, long long n)
+    {
+        ASSERT_EQ(static_cast<long long>(lines.size()), n);
+        const std::vector<long long> counts = counts_of(lines);
+        for (long long i = 0; i < n; ++i)
+            EXPECT_EQ(counts[i], i + 1);
+        const std::string log = read_file(s.dir + "/log.txt");
+        EXPECT_TRUE(log.empty() || log.back() == '\n');
+    }
+
+    unit_session s;
+};
+
+TEST_F(Hardening, a_stop_signal_while_the_unit_is_silent_keeps_every_line)
+{
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal_number);
+        ASSERT_TRUE(start_unit(s, {"-r", "0", "-n", "500"}));
+        ASSERT_TRUE(start_logger(s, {"-m", "a", "-t", "0.01"}));
+        ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
+        const auto asked = clock_type::now();
+        kill(s.logger.pid, signal_number);
+        EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+        EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1500));
+        expect_lines_one_to(log_lines(), 500);
+        end_session(s);
+        s = unit_session{};
+        begin_session(s);
+    }
+}
+
+TEST_F(Hardening, a_hang_up_while_streaming_ends_in_order_with_whole_lines)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "2000"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "\r", 5000));
+    kill(s.logger.pid, SIGHUP);
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    const std::vector<std::string> lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    expect_lines_one_to(lines, static_cast<long long>(lines.size()));
+}
+
+TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
+{
+    ASSERT_TRUE(start_unit(s, {"--ignore", "PcGC"})); // answers nothing
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    send_keys(s.logger, "q");
+    const auto asked = clock_type::now();
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(2000));
+    EXPECT_NE(s.logger.said.find("AHRS does not acknowledge mode c"), std::string::npos)
+        << s.logger.said;
+    EXPECT_TRUE(log_lines().empty());
+}
+
+TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resumes)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "300", "--silence", "100:1500"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000));
+    // Said once for the pause; the second time is the unit's end.
+    ASSERT_TRUE(wait_for_output(s.logger, "\r", 5000));
+    s.logger.said.clear();
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000));
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    const std::vector<std::string> lines = log_lines();
+    const std::vector<long long> counts = counts_of(lines);
+    ASSERT_GT(lines.size(), 150u);
+    for (std::size_t i = 1; i < counts.size(); ++i)
+        EXPECT_EQ(counts[i], counts[i - 1] + 1);
+    const std::string sent = commands();
+    EXPECT_GE(std::count(sent.begin(), sent.end(), 'G'), 2);
+}
+
+TEST_F(Hardening, an_out_of_step_stream_recovers_through_initialisation)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "200", "--drop-byte", "50"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "a"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000));
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    const std::vector<long long> counts = counts_of(log_lines());
+    ASSERT_FALSE(counts.empty());
+    EXPECT_GT(counts.back(), 60);
+    EXPECT_NE(s.logger.said.find("bad checksum"), std::string::npos);
+    const std::string sent = commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
+}
+
+TEST_F(Hardening, a_port_that_disappears_and_returns_is_reopened)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "400", "--replug", "100:1500"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "r"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "serial port lost", 15000)) << s.logger.said;
+    ASSERT_TRUE(wait_for_output(s.logger, "serial port back", 10000)) << s.logger.said;
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    const std::vector<long long> counts = counts_of(log_lines());
+    ASSERT_GT(counts.size(), 150u);
+    for (std::size_t i = 1; i < counts.size(); ++i)
+        EXPECT_GT(counts[i], counts[i - 1]);
+    EXPECT_GT(counts.back(), 200);
+}
+
+TEST_F(Hardening, a_short_answer_to_get_is_recovered_from_by_the_106th_bad_packet)
+{
+    // The first two answers are cut short: the learned length is wrong until
+    // the third initialisation, on the 106th bad packet in a row.
+    ASSERT_TRUE(start_unit(s, {"-r", "2000", "-n", "600", "--short-g", "10:2"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 20000)) << s.logger.said;
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    const std::string sent = commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 3) << sent;
+    const std::vector<long long> counts = counts_of(log_lines());
+    ASSERT_FALSE(counts.empty());
+    EXPECT_GT(counts.front(), 105);
+}
+
+TEST_F(Hardening, the_terminal_is_left_as_it_was_found)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "500"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));
+    const struct termios before = s.logger.terminal_found;
+    // A display line (the header's line end shows as "\r\n" on a terminal).
+    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000));
+    struct termios during;
+    ASSERT_EQ(tcgetattr(s.logger.input, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    struct termios after;
+    ASSERT_EQ(tcgetattr(s.logger.input, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
+} // namespace
