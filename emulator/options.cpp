@@ -124,8 +124,8 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
             return bad_value("want packets per second from 0 to 1000000; 0 means unpaced");
         return true;
     case opt_id::count:
-        if (!parse_unsigned(value, uint64_t(INT64_MAX), number) || number == 0)
-            return bad_value("want a whole number from 1 up");
+        if (!parse_unsigned(value, uint64_t(INT64_MAX), number))
+            return bad_value("want a whole number from 0 up");
         o.has_count = true;
         o.count = number;
         return true;

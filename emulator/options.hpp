@@ -21,7 +21,7 @@ struct emu_options {
     std::string link_path;           // empty until main fills in the default
     double rate = 100.0;             // packets per second; 0: as fast as the pty takes them
     bool has_count = false;
-    uint64_t count = 0;              // -n: packets of continuous output in all
+    uint64_t count = 0;              // -n: packets of continuous output in all (0: never answers)
     bool streaming_at_power_on = false;
     uint64_t start_seq = 0;          // sequence number of the first packet
     std::vector<index_range> bad_checksum;

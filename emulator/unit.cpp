@@ -9,6 +9,7 @@ void unit_start(const emu_options& o, unit_state& u, int64_t now)
 {
     u = unit_state{};
     u.seq = o.start_seq;
+    u.finished = o.has_count && o.count == 0;  // "-n 0": silent for good from the start
     std::copy(std::begin(o.ignore_times), std::end(o.ignore_times), std::begin(u.ignore_left));
     u.short_g_left = o.has_short_g ? o.short_g_times : 0;
     unit_power_on(o, u, now);

@@ -131,7 +131,6 @@ TEST(Options, MistakesAreErrorsWithAReason)
         {{"-r", "-1"}, "for -r"},
         {{"-r", "fast"}, "for -r"},
         {{"-r", "2000000"}, "for -r"},
-        {{"-n", "0"}, "for -n"},
         {{"-n", "-5"}, "for -n"},
         {{"-l", ""}, "for -l"},
         {{"log.txt"}, "unexpected argument 'log.txt'"},

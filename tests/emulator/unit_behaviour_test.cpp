@@ -192,6 +192,17 @@ TEST(UnitStream, CountLimitSendsExactlyNThenNothingEver)
     EXPECT_TRUE(b.take().empty());
 }
 
+TEST(UnitStream, CountZeroIsAUnitThatNeverAnswers)
+{
+    emu_options o;
+    o.has_count = true;
+    o.count = 0;
+    o.streaming_at_power_on = true;
+    bench b(o);
+    b.command("PaGC");
+    EXPECT_TRUE(b.take().empty());
+}
+
 TEST(UnitStream, PacedOutputKeepsToTheScheduleWithoutDrift)
 {
     emu_options o;

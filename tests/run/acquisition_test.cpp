@@ -112,10 +112,10 @@ TEST_F(Acquisition, the_unit_is_quieted_set_to_the_mode_and_started_with_the_wai
         << sent;
     for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
         if (bytes[i].byte == 'P' && bytes[i + 1].byte != 'P') {
-            EXPECT_GE(bytes[i + 1].at_ms - bytes[i].at_ms, 100.0) << i;
+            EXPECT_GE(bytes[i + 1].at_ms - bytes[i].at_ms, 90.0) << i;
         }
         if (bytes[i].byte == 'G') {
-            EXPECT_GE(bytes[i + 1].at_ms - bytes[i].at_ms, 100.0);
+            EXPECT_GE(bytes[i + 1].at_ms - bytes[i].at_ms, 90.0);
         }
     }
 }
