@@ -32,15 +32,7 @@ protected:
         EXPECT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
         send_keys(s.logger, "q");
         EXPECT_EQ(wait_exit(s.logger, 5000), 0) << s.logger.said;
-        return lines_of(read_file(s.dir + "/log.txt"));
-    }
-
-    std::string commands() const
-    {
-        std::string text;
-        for (const command_byte& c : commands_of(read_file(s.dir + "/commands.txt")))
-            text += c.byte;
-        return text;
+        return log_lines(s);
     }
 
     unit_session s;
@@ -94,9 +86,7 @@ TEST_F(Acquisition, every_mode_logs_each_packet_once_in_order_with_its_count)
                 EXPECT_EQ(counter_of(lines[i]), (counter_of(lines[i - 1]) + 1) % 65536);
             }
         }
-        end_session(s);
-        s = unit_session{};
-        begin_session(s);
+        restart_session(s);
     }
 }
 
@@ -152,7 +142,7 @@ TEST_F(Acquisition, a_bad_packet_is_reported_and_neither_logged_nor_shown)
     EXPECT_NE(out.find("\nunrecognized header byte: 0 "), std::string::npos) << out;
     // Packet 10 was bad: the console waited for packet 20.
     EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 2);
-    const std::string sent = commands();
+    const std::string sent = commands_sent(s);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
 }
 
@@ -163,7 +153,7 @@ TEST_F(Acquisition, six_bad_packets_in_a_row_initialise_the_unit_once)
     // Two runs of bad packets, one initialisation each. Quieting the unit
     // throws away what it had sent, so fewer packets reach the log, but each
     // logged line is a whole, right packet and the counts keep rising.
-    const std::string sent = commands();
+    const std::string sent = commands_sent(s);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 3) << sent;
     ASSERT_GE(lines.size(), 10u);
     EXPECT_LE(lines.size(), 60u - 6 - 20);
@@ -191,9 +181,7 @@ TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)
         EXPECT_NEAR(t - first, 0.01 * static_cast<double>(i), 2e-6);
     }
 
-    end_session(s);
-    s = unit_session{};
-    begin_session(s);
+    restart_session(s);
     lines = log_all(30, {"-m", "r", "-D", "-t", "0.01"});
     ASSERT_EQ(lines.size(), 30u);
     for (const std::string& line : lines) {

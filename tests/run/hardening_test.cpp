@@ -19,16 +19,6 @@ protected:
     void SetUp() override { begin_session(s); }
     void TearDown() override { end_session(s); }
 
-    std::vector<std::string> log_lines() const { return lines_of(read_file(s.dir + "/log.txt")); }
-
-    std::string commands() const
-    {
-        std::string text;
-        for (const command_byte& c : commands_of(read_file(s.dir + "/commands.txt")))
-            text += c.byte;
-        return text;
-    }
-
     // Lines 1 to n, each complete.
     void expect_lines_one_to(const std::vector<std::string>& lines, long long n)
     {
@@ -54,10 +44,8 @@ TEST_F(Hardening, a_stop_signal_while_the_unit_is_silent_keeps_every_line)
         kill(s.logger.pid, signal_number);
         EXPECT_EQ(wait_exit(s.logger, 3000), 0);
         EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1500));
-        expect_lines_one_to(log_lines(), 500);
-        end_session(s);
-        s = unit_session{};
-        begin_session(s);
+        expect_lines_one_to(log_lines(s), 500);
+        restart_session(s);
     }
 }
 
@@ -68,7 +56,7 @@ TEST_F(Hardening, a_hang_up_while_streaming_ends_in_order_with_whole_lines)
     ASSERT_TRUE(wait_for_output(s.logger, "\r", 5000));
     kill(s.logger.pid, SIGHUP);
     EXPECT_EQ(wait_exit(s.logger, 3000), 0);
-    const std::vector<std::string> lines = log_lines();
+    const std::vector<std::string> lines = log_lines(s);
     ASSERT_FALSE(lines.empty());
     expect_lines_one_to(lines, static_cast<long long>(lines.size()));
 }
@@ -84,7 +72,7 @@ TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
     EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(2000));
     EXPECT_NE(s.logger.said.find("AHRS does not acknowledge mode c"), std::string::npos)
         << s.logger.said;
-    EXPECT_TRUE(log_lines().empty());
+    EXPECT_TRUE(log_lines(s).empty());
 }
 
 TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resumes)
@@ -98,12 +86,12 @@ TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resu
     ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000));
     send_keys(s.logger, "q");
     EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    const std::vector<std::string> lines = log_lines();
+    const std::vector<std::string> lines = log_lines(s);
     const std::vector<long long> counts = counts_of(lines);
     ASSERT_GT(lines.size(), 150u);
     for (std::size_t i = 1; i < counts.size(); ++i)
         EXPECT_EQ(counts[i], counts[i - 1] + 1);
-    const std::string sent = commands();
+    const std::string sent = commands_sent(s);
     EXPECT_GE(std::count(sent.begin(), sent.end(), 'G'), 2);
 }
 
@@ -114,11 +102,11 @@ TEST_F(Hardening, an_out_of_step_stream_recovers_through_initialisation)
     ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000));
     send_keys(s.logger, "q");
     EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    const std::vector<long long> counts = counts_of(log_lines());
+    const std::vector<long long> counts = counts_of(log_lines(s));
     ASSERT_FALSE(counts.empty());
     EXPECT_GT(counts.back(), 60);
     EXPECT_NE(s.logger.said.find("bad checksum"), std::string::npos);
-    const std::string sent = commands();
+    const std::string sent = commands_sent(s);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
 }
 
@@ -131,7 +119,7 @@ TEST_F(Hardening, a_port_that_disappears_and_returns_is_reopened)
     ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
     send_keys(s.logger, "q");
     EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    const std::vector<long long> counts = counts_of(log_lines());
+    const std::vector<long long> counts = counts_of(log_lines(s));
     ASSERT_GT(counts.size(), 150u);
     for (std::size_t i = 1; i < counts.size(); ++i)
         EXPECT_GT(counts[i], counts[i - 1]);
@@ -147,9 +135,9 @@ TEST_F(Hardening, a_short_answer_to_get_is_recovered_from_by_the_106th_bad_packe
     ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 20000)) << s.logger.said;
     send_keys(s.logger, "q");
     EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    const std::string sent = commands();
+    const std::string sent = commands_sent(s);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 3) << sent;
-    const std::vector<long long> counts = counts_of(log_lines());
+    const std::vector<long long> counts = counts_of(log_lines(s));
     ASSERT_FALSE(counts.empty());
     EXPECT_GT(counts.front(), 105);
 }

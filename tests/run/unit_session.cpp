@@ -193,6 +193,26 @@ void end_session(unit_session& session)
         fs::remove_all(session.dir);
 }
 
+void restart_session(unit_session& session)
+{
+    end_session(session);
+    session = unit_session{};
+    begin_session(session);
+}
+
+std::vector<std::string> log_lines(const unit_session& session)
+{
+    return lines_of(read_file(session.dir + "/log.txt"));
+}
+
+std::string commands_sent(const unit_session& session)
+{
+    std::string text;
+    for (const command_byte& c : commands_of(read_file(session.dir + "/commands.txt")))
+        text += c.byte;
+    return text;
+}
+
 std::string read_file(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

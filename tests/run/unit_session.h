@@ -39,6 +39,12 @@ void send_keys(process& child, const std::string& keys);
 int wait_exit(process& child, int timeout_ms);
 void stop_unit(unit_session& session);
 void end_session(unit_session& session);
+// Ends the session and begins a fresh one, for a test that runs several.
+void restart_session(unit_session& session);
+
+// The log file's lines, and the command bytes the unit received, in order.
+std::vector<std::string> log_lines(const unit_session& session);
+std::string commands_sent(const unit_session& session);
 
 std::string read_file(const std::string& path);
 std::vector<std::string> lines_of(const std::string& text);
