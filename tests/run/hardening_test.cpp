@@ -75,6 +75,18 @@ TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
     EXPECT_TRUE(log_lines(s).empty());
 }
 
+TEST_F(Hardening, a_stop_signal_ends_the_exchange_with_a_unit_that_never_answers)
+{
+    ASSERT_TRUE(start_unit(s, {"--ignore", "PaGC"})); // answers nothing
+    ASSERT_TRUE(start_logger(s, {}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto asked = clock_type::now();
+    kill(s.logger.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
+    EXPECT_TRUE(log_lines(s).empty());
+}
+
 TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resumes)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "300", "--silence", "100:1500"}));
