@@ -10,7 +10,7 @@ char* put_int(char* at, std::int32_t value)
 
 // to_chars with a precision is specified to give printf's text for the same
 // conversion: correctly rounded, "inf", "-inf" and "nan" alike.
-char* put_fixed(char* at, double value, int precision)
+char* put_fixed_by_to_chars(char* at, double value, int precision)
 {
     return std::to_chars(at, at + longest_number, value, std::chars_format::fixed, precision).ptr;
 }
