@@ -1,5 +1,24 @@
 #include "packet/decode.h"
 
+namespace {
+
+// The three fields of a triad from `field` on: voltages in voltage mode,
+// else scaled by each field's range. Returns the position after them.
+inline const std::uint8_t* decode_triad(char mode, const std::uint8_t* field,
+                                        const double* ranges, double (&triad)[3])
+{
+    if (mode == 'r') {
+        for (int i = 0; i < 3; ++i, field += 2)
+            triad[i] = channel_value(raw_unsigned(field));
+    } else {
+        for (int i = 0; i < 3; ++i, field += 2)
+            triad[i] = scaled_value(raw_signed(field), ranges[i]);
+    }
+    return field;
+}
+
+} // namespace
+
 decoded_packet decode_packet(char mode, const std::uint8_t* bytes)
 {
     decoded_packet out;
@@ -10,17 +29,9 @@ decoded_packet decode_packet(char mode, const std::uint8_t* bytes)
         out.yaw = angle_value(raw_signed(field + 4));
         field += 6;
     }
-
-    double* triads[9] = {&out.gyro[0],  &out.gyro[1],  &out.gyro[2],
-                         &out.accel[0], &out.accel[1], &out.accel[2],
-                         &out.mag[0],   &out.mag[1],   &out.mag[2]};
-    for (int i = 0; i < 9; ++i, field += 2) {
-        if (mode == 'r')
-            *triads[i] = channel_value(raw_unsigned(field));
-        else
-            *triads[i] = scaled_value(raw_signed(field), sensor_ranges[i]);
-    }
-
+    field = decode_triad(mode, field, sensor_ranges, out.gyro);
+    field = decode_triad(mode, field, sensor_ranges + 3, out.accel);
+    field = decode_triad(mode, field, sensor_ranges + 6, out.mag);
     out.temperature = temperature_value(raw_unsigned(field));
     out.counter = raw_unsigned(field + 2);
     return out;
