@@ -166,6 +166,57 @@ TEST_F(Acquisition, six_bad_packets_in_a_row_initialise_the_unit_once)
     }
 }
 
+// Six bad packets in a fast stream (20000 packets/s, read in blocks of
+// several packets, some cut at a read's end) make the logger initialise the
+// unit again with packets still buffered. Quieting throws the unit's backlog
+// away; every packet sent after the new "C" is then logged whole, once and in
+// order, to the unit's last. (Unpaced, the unit would run a pty's worth of
+// packets ahead, and quieting reads a backlog away 255 bytes per 100 ms:
+// seconds.)
+TEST_F(Acquisition, initialising_again_mid_stream_loses_reorders_and_skips_nothing_after_it)
+{
+    constexpr int count = 4000;
+    const std::vector<std::string> lines =
+        log_all(count, {"-m", "a"}, {"-r", "20000", "--bad-checksum", "1001-1006", "-v"});
+    const std::string sent = commands_sent(s);
+    ASSERT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
+    // The unit numbers every packet it sends, answers to G included.
+    const std::string notes = read_file(s.dir + "/unit-errors.txt");
+    const std::regex answer("G: one 30-byte packet \\(counter ([0-9]+)\\)");
+    std::vector<unsigned> answered;
+    for (auto it = std::sregex_iterator(notes.begin(), notes.end(), answer); it != std::sregex_iterator(); ++it)
+        answered.push_back(static_cast<unsigned>(std::stoul((*it)[1])));
+    ASSERT_EQ(answered.size(), 2u) << notes;
+
+    const std::string& out = s.logger.said;
+    std::size_t bad_reports = 0;
+    for (std::size_t at = out.find("bad checksum:"); at != std::string::npos; at = out.find("bad checksum:", at + 1))
+        ++bad_reports;
+    EXPECT_EQ(bad_reports, 6u);
+    EXPECT_EQ(out.find("unrecognized header"), std::string::npos);
+    EXPECT_EQ(out.find("packet size incorrect"), std::string::npos);
+
+    ASSERT_GT(lines.size(), 1500u);
+    const std::vector<long long> counts = counts_of(lines);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(counts[i], static_cast<long long>(i + 1));
+        ASSERT_EQ(counter_of(lines[i]), i + 1);
+    }
+    // Packets 1001 to 1006 were the bad ones; the next one read is the first
+    // the unit sent after the new G answer.
+    EXPECT_EQ(counts[1000], 1007);
+    EXPECT_EQ(counter_of(lines[1000]), answered[1] + 1);
+    for (std::size_t i = 1000; i < lines.size(); ++i) {
+        if (i > 1000) {
+            ASSERT_EQ(counts[i], counts[i - 1] + 1) << i;
+            ASSERT_EQ(counter_of(lines[i]), (counter_of(lines[i - 1]) + 1) % 65536) << i;
+        }
+        ASSERT_EQ(lines[i].substr(lines[i].find(' ') + 1), expected_values('a', counter_of(lines[i]))) << i;
+    }
+    // The last: two answers to G and `count` stream packets, numbered from 0.
+    EXPECT_EQ(counter_of(lines.back()), static_cast<unsigned>(count + 1));
+}
+
 TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)
 {
     // Packets come much faster than one per 10 ms: the reconstructed time

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asm/termbits.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -96,6 +98,57 @@ TEST(read_packet, leaves_what_follows_for_the_next_call_and_length_zero_reads_no
               std::vector<std::uint8_t>(bytes.begin() + 54, bytes.end()));
     close_port(o.port);
     close_pty_pair(o.pty);
+}
+
+// A stream many times the read-ahead buffer, written as fast as the pty
+// takes it in chunks of every size around the buffer's, read back by
+// packets of both lengths and by the exchange's short reads in turn: every
+// byte comes once, in order.
+TEST(read_packet, a_fast_stream_comes_through_the_read_ahead_whole_and_in_order)
+{
+    opened o;
+    open_on_pty(o);
+    constexpr std::size_t total = 300000;
+    std::vector<std::uint8_t> stream(total);
+    for (std::size_t i = 0; i < total; ++i) // no period that a lost block could hide in
+        stream[i] = static_cast<std::uint8_t>((i ^ (i >> 8) ^ (i >> 16)) * 131 + 7);
+    std::thread unit([&] {
+        const std::size_t chunks[] = {1, 29, 30, 31, 4095, 4096, 4097, 8191, 24, 6000, 2};
+        std::size_t at = 0;
+        for (std::size_t k = 0; at < total; ++k) {
+            const std::size_t size = std::min(chunks[k % std::size(chunks)], total - at);
+            const ssize_t written = write(o.pty.master, stream.data() + at, size);
+            if (written <= 0)
+                return; // the reader gave up and closed the pty
+            at += static_cast<std::size_t>(written);
+        }
+    });
+
+    std::vector<std::uint8_t> got;
+    got.reserve(total);
+    std::uint8_t packet[256];
+    const std::uint32_t lengths[] = {30, 24, 30, 30, 1, 255};
+    for (std::size_t k = 0; got.size() < total; ++k) {
+        const auto left = static_cast<std::uint32_t>(total - got.size());
+        const std::uint32_t length = std::min(lengths[k % std::size(lengths)], left);
+        if (k % 7 == 6) {
+            // An exchange's read takes what is buffered or queued, at most what it asks.
+            const port_read_result part = read_some(o.port, packet, length);
+            got.insert(got.end(), packet, packet + part.count);
+            if (part.gone)
+                break;
+        } else if (read_packet(o.port, length, packet) == serial_status::ok) {
+            got.insert(got.end(), packet, packet + length);
+        } else {
+            break;
+        }
+    }
+    close_port(o.port);
+    close_pty_pair(o.pty);
+    unit.join();
+    ASSERT_EQ(got.size(), total);
+    const auto first_difference = std::mismatch(got.begin(), got.end(), stream.begin()).first;
+    EXPECT_EQ(first_difference, got.end()) << "first wrong byte at " << (first_difference - got.begin());
 }
 
 TEST(read_packet, a_silent_unit_ends_the_read_after_about_a_second)
