@@ -3,6 +3,7 @@
 #include "serial/platform.h"
 
 #include <asm/termbits.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -28,6 +30,23 @@ struct keyboard_settings {
     struct termios run;
 };
 keyboard_settings keyboard;
+
+// The pass looks at the keyboard every time, so that look must cost next to
+// nothing. A watcher thread waits on standard input and marks it `maybe_key`
+// when it turns readable; only then does the run ask the input itself. The
+// run marks it `no_key` once it finds nothing more to read, and the watcher
+// waits again. The watcher never reads: every key is taken by the run, in
+// order. Without a watcher the run asks the input on every look; `ending`
+// tells the watcher to stop.
+enum key_state : int { no_key, maybe_key, ask_always, ending };
+
+struct key_watch {
+    std::atomic<int> state{ask_always};
+    bool running = false;
+    pthread_t thread;
+    int wake[2] = {-1, -1}; // a byte on this pipe ends the watcher
+};
+key_watch watch;
 
 std::int64_t monotonic_ms()
 {
@@ -238,20 +257,15 @@ bool port_set_timeouts(port_handle& port, const port_timeouts& timeouts)
 port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted)
 {
     const int fd = static_cast<int>(port.os);
-    // What is queued comes at once, without a poll.
-    ssize_t count = read(fd, buffer, wanted);
-    if (count > 0)
-        return {static_cast<std::uint32_t>(count), false};
-    if (count < 0 && errno != EAGAIN && errno != EINTR)
-        return {0, device_gone(errno)};
-
+    // poll returns at once when bytes are queued, else with the first byte
+    // to come: one wake-up per arrival and no empty read before it.
     struct pollfd wait_for{fd, POLLIN, 0};
     const int ready = poll(&wait_for, 1, static_cast<int>(port.first_byte_wait_ms));
     if (ready == 0 || (ready < 0 && errno == EINTR))
         return {0, false};
     if (ready < 0 || (wait_for.revents & POLLNVAL) != 0)
         return {0, true};
-    count = read(fd, buffer, wanted);
+    const ssize_t count = read(fd, buffer, wanted);
     if (count > 0)
         return {static_cast<std::uint32_t>(count), false};
     // Readable (or hung up) and yet nothing to read: the device has gone.
@@ -317,20 +331,88 @@ void console_end()
 {
 }
 
+namespace {
+
+void* watch_keyboard(void*)
+{
+    for (;;) {
+        struct pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.wake[0], POLLIN, 0}};
+        const int ready = poll(waits, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || waits[0].revents & POLLNVAL)
+            break;
+        if (waits[1].revents != 0)
+            return nullptr;
+        int seen = no_key;
+        watch.state.compare_exchange_strong(seen, maybe_key, std::memory_order_acq_rel);
+        if (seen == ending)
+            return nullptr;
+        watch.state.wait(maybe_key, std::memory_order_acquire);
+    }
+    watch.state.store(ask_always, std::memory_order_release);
+    return nullptr;
+}
+
+// Starts the watcher with every signal blocked, so that a stop signal always
+// reaches the run's own thread and ends its waits.
+void start_watcher()
+{
+    watch.state.store(ask_always);
+    if (pipe2(watch.wake, O_CLOEXEC) != 0)
+        return;
+    watch.state.store(maybe_key); // the first look asks the input itself
+    sigset_t all;
+    sigset_t kept;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &kept);
+    watch.running = pthread_create(&watch.thread, nullptr, watch_keyboard, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    if (!watch.running) {
+        watch.state.store(ask_always);
+        close(watch.wake[0]);
+        close(watch.wake[1]);
+        watch.wake[0] = watch.wake[1] = -1;
+    }
+}
+
+void stop_watcher()
+{
+    if (!watch.running)
+        return;
+    watch.running = false;
+    const char end = 0;
+    if (write(watch.wake[1], &end, 1) == 1) {
+        watch.state.store(ending);
+        watch.state.notify_one();
+        pthread_join(watch.thread, nullptr);
+    } else {
+        pthread_detach(watch.thread);
+    }
+    close(watch.wake[0]);
+    close(watch.wake[1]);
+    watch.wake[0] = watch.wake[1] = -1;
+    watch.state.store(ask_always);
+}
+
+} // namespace
+
 void keyboard_begin()
 {
     keyboard.is_terminal = isatty(STDIN_FILENO) != 0;
-    if (!keyboard.is_terminal || ioctl(STDIN_FILENO, TCGETS, &keyboard.found) != 0)
-        return;
-    keyboard.run = keyboard.found;
-    keyboard.run.c_lflag &= ~(ICANON | ECHO);
-    keyboard.run.c_cc[VMIN] = 0;
-    keyboard.run.c_cc[VTIME] = 0;
-    keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
+    if (keyboard.is_terminal && ioctl(STDIN_FILENO, TCGETS, &keyboard.found) == 0) {
+        keyboard.run = keyboard.found;
+        keyboard.run.c_lflag &= ~(ICANON | ECHO);
+        keyboard.run.c_cc[VMIN] = 0;
+        keyboard.run.c_cc[VTIME] = 0;
+        keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
+    }
+    start_watcher();
 }
 
 void keyboard_end()
 {
+    stop_watcher();
     if (!keyboard.active)
         return;
     keyboard.active = false;
@@ -339,10 +421,18 @@ void keyboard_end()
 
 bool key_waiting()
 {
-    if (keyboard.input_ended)
+    if (keyboard.input_ended || watch.state.load(std::memory_order_acquire) == no_key)
         return false;
     struct pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (poll(&input, 1, 0) <= 0)
+    const int ready = poll(&input, 1, 0);
+    if (ready == 0) {
+        // Nothing more to read: the watcher (if it still watches) waits for
+        // the next key.
+        int seen = maybe_key;
+        if (watch.state.compare_exchange_strong(seen, no_key, std::memory_order_acq_rel))
+            watch.state.notify_one();
+    }
+    if (ready <= 0)
         return false;
     if ((input.revents & POLLNVAL) != 0) {
         keyboard.input_ended = true;

@@ -246,10 +246,17 @@ TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)
 TEST_F(Acquisition, upper_case_q_is_ignored_and_q_ends_the_run)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "500"}));
-    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
-    ASSERT_TRUE(wait_for_output(s.logger, "\r", 5000)); // streaming
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));
+    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)); // streaming
     send_keys(s.logger, "Q");
-    EXPECT_EQ(wait_exit(s.logger, 300), -1) << "Q ended the run";
+    EXPECT_TRUE(runs_on_for(s.logger, 300)) << "Q ended the run";
+    // Keys that come one at a time, long after each other, are each seen.
+    send_keys(s.logger, "x");
+    EXPECT_TRUE(runs_on_for(s.logger, 300)) << "x ended the run";
+    send_keys(s.logger, "q");
+    const auto asked = clock_type::now();
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
 }
 
 TEST_F(Acquisition, q_ends_a_streaming_run_with_status_zero_and_whole_lines)

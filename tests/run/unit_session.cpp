@@ -141,6 +141,19 @@ void send_keys(process& child, const std::string& keys)
         std::perror("send_keys");
 }
 
+bool runs_on_for(process& child, int ms)
+{
+    const auto end = clock_type::now() + std::chrono::milliseconds(ms);
+    while (left_ms(end) > 0) {
+        if (child.output >= 0)
+            read_available(child, std::min(left_ms(end), 50));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    int status = 0;
+    return child.pid > 0 && waitpid(child.pid, &status, WNOHANG) == 0;
+}
+
 int wait_exit(process& child, int timeout_ms)
 {
     if (child.pid <= 0)

@@ -34,6 +34,8 @@ bool start_logger(unit_session& session, const std::vector<std::string>& options
 // Reads the logger's output until `text` shows up; false after `timeout_ms`.
 bool wait_for_output(process& child, const std::string& text, int timeout_ms);
 void send_keys(process& child, const std::string& keys);
+// Reads the child's output for `ms`; true when it is still running after it.
+bool runs_on_for(process& child, int ms);
 // The exit status (0-255), 128+signal, or -1 when it had to be killed after
 // `timeout_ms`. Reads the rest of its output meanwhile.
 int wait_exit(process& child, int timeout_ms);
