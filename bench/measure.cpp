@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/prctl.h>
@@ -54,18 +55,34 @@ double seconds_of(const struct timeval& t)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
 }
 
-// CPU time of a running process in seconds: the scheduler's nanosecond count.
+// CPU time of a running process in seconds: the scheduler's nanosecond
+// counts of all its threads.
 double process_cpu_seconds(pid_t pid)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/schedstat", static_cast<int>(pid));
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
+    std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
+    DIR* tasks = opendir(path);
+    if (tasks == nullptr)
         return -1.0;
-    unsigned long long ns = 0;
-    const bool read = std::fscanf(file, "%llu", &ns) == 1;
-    std::fclose(file);
-    return read ? static_cast<double>(ns) * 1e-9 : -1.0;
+    unsigned long long total = 0;
+    bool any = false;
+    while (const struct dirent* task = readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        char stat_path[64 + sizeof task->d_name + 16];
+        std::snprintf(stat_path, sizeof stat_path, "%s/%s/schedstat", path, task->d_name);
+        std::FILE* file = std::fopen(stat_path, "r");
+        if (file == nullptr)
+            continue;
+        unsigned long long ns = 0;
+        if (std::fscanf(file, "%llu", &ns) == 1) {
+            total += ns;
+            any = true;
+        }
+        std::fclose(file);
+    }
+    closedir(tasks);
+    return any ? static_cast<double>(total) * 1e-9 : -1.0;
 }
 
 struct cpu_sample {
