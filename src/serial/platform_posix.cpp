@@ -125,6 +125,22 @@ extern "C" void on_continue(int)
     errno = code;
 }
 
+// A supervisor may start the logger with standard input, output or error
+// closed. The log file or the port would then take that number, and the
+// console's lines would go into it: each closed one is opened on /dev/null.
+void keep_standard_streams_open()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 void install(int signal_number, void (*handler)(int))
 {
     struct sigaction action;
@@ -316,6 +332,7 @@ std::int64_t elapsed_ms()
 
 void console_begin()
 {
+    keep_standard_streams_open();
     // A display line ends in "\r" and a diagnostic may end in no line end at
     // all: at a terminal each must show at once.
     if (isatty(STDOUT_FILENO))

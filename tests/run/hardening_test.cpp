@@ -6,6 +6,7 @@
 #include <chrono>
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <pty.h>
 #include <thread>
 #include <termios.h>
@@ -59,6 +60,30 @@ TEST_F(Hardening, a_hang_up_while_streaming_ends_in_order_with_whole_lines)
     const std::vector<std::string> lines = log_lines(s);
     ASSERT_FALSE(lines.empty());
     expect_lines_one_to(lines, static_cast<long long>(lines.size()));
+}
+
+TEST_F(Hardening, closed_standard_streams_never_let_console_lines_into_the_log)
+{
+    // Started with standard output and error closed, as a supervisor may:
+    // the log file must not take their place. With standard input closed too
+    // no key can come, and an interrupt ends the run.
+    struct start {
+        const char* ending; // how the run is ended
+        const char* closed; // the shell's redirections
+    };
+    for (const start& way : {start{"--keys q --", " >&- 2>&-"},
+                             start{"-- timeout --preserve-status -s INT 4", " <&- >&- 2>&-"}}) {
+        SCOPED_TRACE(way.closed);
+        const std::string command = std::string("timeout 20 '") + IMUTAP_EMULATOR + "' -q -r 0 -n 50 -l '" +
+                                    s.link + "' --log-commands '" + s.dir + "/commands.txt' " + way.ending + " /bin/sh -c 'exec \"$0\" \"$@\"" + way.closed +
+                                    "' '" + IMUTAP_PROGRAM + "' '" + s.dir + "/log.txt' -m c";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        expect_lines_one_to(log_lines(s), 50);
+        EXPECT_EQ(read_file(s.dir + "/log.txt").find_first_of("\rAH"), std::string::npos);
+        // Nor may the serial port: the unit gets the commands and nothing else.
+        EXPECT_EQ(commands_sent(s).find_first_not_of("PcGC"), std::string::npos) << commands_sent(s);
+        restart_session(s);
+    }
 }
 
 TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
