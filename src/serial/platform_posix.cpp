@@ -20,17 +20,6 @@ namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
 
-// Standard input's settings as found, and the keyboard mode the run uses;
-// restored on every way out.
-struct keyboard_settings {
-    bool is_terminal = false;
-    bool active = false;
-    bool input_ended = false; // a pipe or file at its end gives no more keys
-    struct termios found;
-    struct termios run;
-};
-keyboard_settings keyboard;
-
 // The pass looks at the keyboard every time, so that look must cost next to
 // nothing. A watcher thread waits on standard input and marks it `maybe_key`
 // when it turns readable; only then does the run ask the input itself. The
@@ -46,7 +35,18 @@ struct key_watch {
     pthread_t thread;
     int wake[2] = {-1, -1}; // a byte on this pipe ends the watcher
 };
-key_watch watch;
+
+// Standard input's settings as found, and the keyboard mode the run uses
+// (restored on every way out); the watcher of its input.
+struct keyboard_settings {
+    bool is_terminal = false;
+    bool active = false;
+    bool input_ended = false; // a pipe or file at its end gives no more keys
+    struct termios found;
+    struct termios run;
+    key_watch watch;
+};
+keyboard_settings keyboard;
 
 std::int64_t monotonic_ms()
 {
@@ -352,6 +352,7 @@ namespace {
 
 void* watch_keyboard(void*)
 {
+    key_watch& watch = keyboard.watch;
     for (;;) {
         struct pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.wake[0], POLLIN, 0}};
         const int ready = poll(waits, 2, -1);
@@ -375,6 +376,7 @@ void* watch_keyboard(void*)
 // reaches the run's own thread and ends its waits.
 void start_watcher()
 {
+    key_watch& watch = keyboard.watch;
     watch.state.store(ask_always);
     if (pipe2(watch.wake, O_CLOEXEC) != 0)
         return;
@@ -395,6 +397,7 @@ void start_watcher()
 
 void stop_watcher()
 {
+    key_watch& watch = keyboard.watch;
     if (!watch.running)
         return;
     watch.running = false;
@@ -438,6 +441,7 @@ void keyboard_end()
 
 bool key_waiting()
 {
+    key_watch& watch = keyboard.watch;
     if (keyboard.input_ended || watch.state.load(std::memory_order_acquire) == no_key)
         return false;
     struct pollfd input{STDIN_FILENO, POLLIN, 0};
