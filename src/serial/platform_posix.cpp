@@ -372,6 +372,13 @@ void* watch_keyboard(void*)
     return nullptr;
 }
 
+void close_wake_pipe(key_watch& watch)
+{
+    close(watch.wake[0]);
+    close(watch.wake[1]);
+    watch.wake[0] = watch.wake[1] = -1;
+}
+
 // Starts the watcher with every signal blocked, so that a stop signal always
 // reaches the run's own thread and ends its waits.
 void start_watcher()
@@ -389,9 +396,7 @@ void start_watcher()
     pthread_sigmask(SIG_SETMASK, &kept, nullptr);
     if (!watch.running) {
         watch.state.store(ask_always);
-        close(watch.wake[0]);
-        close(watch.wake[1]);
-        watch.wake[0] = watch.wake[1] = -1;
+        close_wake_pipe(watch);
     }
 }
 
@@ -409,9 +414,7 @@ void stop_watcher()
     } else {
         pthread_detach(watch.thread);
     }
-    close(watch.wake[0]);
-    close(watch.wake[1]);
-    watch.wake[0] = watch.wake[1] = -1;
+    close_wake_pipe(watch);
     watch.state.store(ask_always);
 }
 
