@@ -4,6 +4,8 @@
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev)
+# The Debian package (dpkg-shlibdeps, lintian) and the manual pages' check.
+native+=(dpkg-dev lintian mandoc)
 windows=(g++-mingw-w64-x86-64 wine wine64)
 
 want=("${native[@]}")

@@ -16,21 +16,25 @@ else
 fi
 
 jobs=2
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMUTAP_WERROR=ON
 cmake --build build -j$jobs
 ctest --test-dir build -j$jobs --output-on-failure
 
 [ $quick = yes ] && exit 0
 
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DIMUTAP_SANITIZE=ON -DIMUTAP_BENCHMARKS=OFF
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DIMUTAP_SANITIZE=ON -DIMUTAP_BENCHMARKS=OFF \
+    -DIMUTAP_WERROR=ON
 cmake --build build-sanitize -j$jobs
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-sanitize -j$jobs --output-on-failure
 
 if [ -x tests/windows/run-wine-tests.sh ]; then
     echo "== the Windows program under Wine"
-    cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+    cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+        -DIMUTAP_WERROR=ON
     cmake --build build-windows -j$jobs
     tests/windows/run-wine-tests.sh build-windows/src/imutap.exe build
+    echo "== the Windows zip"
+    tests/packaging/windows_zip.sh build-windows
 fi

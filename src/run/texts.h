@@ -1,7 +1,9 @@
 // The fixed texts printed at start-up.
 #pragma once
 
-constexpr const char* banner_text = "AHRS Inertial Unit data reading 1.0\n";
+#include "imutap_version.h"
+
+constexpr const char* banner_text = "AHRS Inertial Unit data reading " IMUTAP_VERSION "\n";
 
 constexpr const char* help_text =
     "usage: imutap <file> <options>\n"

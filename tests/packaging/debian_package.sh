@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the Debian package with cpack and checks its metadata and files with
+# dpkg-deb, and with lintian where it is installed: no errors.
+#   debian_package.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+for tool in dpkg-deb dpkg-shlibdeps; do
+    command -v $tool > /dev/null || { echo "$tool not installed (dpkg-dev): not checked"; exit 77; }
+done
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" > "$scratch/cpack.txt" ||
+    { cat "$scratch/cpack.txt"; fail "cpack failed"; }
+deb=$scratch/imutap_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $(basename "$deb") made"
+
+dpkg-deb --field "$deb" > "$scratch/fields.txt"
+cat "$scratch/fields.txt"
+for field in "Package: imutap" "Version: $version" "Section: science" "Priority: optional" \
+             "Maintainer: .*<.*@.*>" "Depends: .*libc6" "Description: .*serial port"; do
+    grep -q "^$field" "$scratch/fields.txt" || fail "no field \"$field\""
+done
+
+dpkg-deb --contents "$deb" | awk '{ print $1, $NF }' > "$scratch/contents.txt"
+for file in usr/bin/imutap usr/bin/imutap-emu \
+            usr/share/man/man1/imutap.1.gz usr/share/man/man1/imutap-emu.1.gz \
+            usr/share/doc/imutap/copyright usr/share/doc/imutap/changelog.gz \
+            usr/share/doc/imutap/README.md; do
+    grep -q "^-rw.* \./$file\$" "$scratch/contents.txt" || fail "$file missing"
+done
+mkdir "$scratch/root"
+dpkg-deb --extract "$deb" "$scratch/root"
+grep -q "^ Permission is hereby granted" "$scratch/root/usr/share/doc/imutap/copyright" ||
+    fail "the copyright file lacks the licence"
+zcat "$scratch/root/usr/share/man/man1/imutap.1.gz" | grep -q "^\.SH DIAGNOSTICS" ||
+    fail "imutap.1.gz is not the manual page"
+
+if ! command -v lintian > /dev/null; then
+    echo "lintian not installed: package checked with dpkg-deb only"
+    exit 0
+fi
+lintian --info "$deb" > "$scratch/lintian.txt" 2>&1 || true
+cat "$scratch/lintian.txt"
+if grep -q "^E:" "$scratch/lintian.txt"; then
+    fail "lintian reports errors"
+fi
+echo "$(basename "$deb"): $(grep -c "^W:" "$scratch/lintian.txt" || true) lintian warnings, no errors"
