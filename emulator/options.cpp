@@ -8,7 +8,7 @@
 namespace {
 
 enum class opt_id {
-    link, rate, count, streaming, start_seq, bad_checksum, bad_header, drop_byte, silence,
+    link, rate, count, streaming, line_pace, start_seq, bad_checksum, bad_header, drop_byte, silence,
     replug, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
 };
 
@@ -24,6 +24,7 @@ constexpr option_entry option_table[] = {
     {"rate", 'r', true, opt_id::rate},
     {"count", 'n', true, opt_id::count},
     {"streaming", 0, false, opt_id::streaming},
+    {"line-pace", 0, false, opt_id::line_pace},
     {"start-seq", 0, true, opt_id::start_seq},
     {"bad-checksum", 0, true, opt_id::bad_checksum},
     {"bad-header", 0, true, opt_id::bad_header},
@@ -131,6 +132,9 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
         return true;
     case opt_id::streaming:
         o.streaming_at_power_on = true;
+        return true;
+    case opt_id::line_pace:
+        o.line_pace = true;
         return true;
     case opt_id::start_seq:
         if (!parse_unsigned(value, UINT64_MAX, o.start_seq))

@@ -23,6 +23,7 @@ struct emu_options {
     bool has_count = false;
     uint64_t count = 0;              // -n: packets of continuous output in all (0: never answers)
     bool streaming_at_power_on = false;
+    bool line_pace = false;          // each byte at the pace of the rate set on the tty
     uint64_t start_seq = 0;          // sequence number of the first packet
     std::vector<index_range> bad_checksum;
     std::vector<index_range> bad_header;

@@ -2,6 +2,7 @@
 
 #include "commands.hpp"
 #include "exec_child.hpp"
+#include "line_rate.hpp"
 #include "mono_clock.hpp"
 #include "out_queue.hpp"
 #include "pty_link.hpp"
@@ -35,6 +36,7 @@ struct serve_state {
     bool unplugged = false;
     int64_t plug_in_at = 0;
     int64_t master_rest_until = 0;
+    int64_t next_byte_at = 0;  // --line-pace: when the line is free for the next byte
 };
 
 void report(const std::string& error)
@@ -168,18 +170,30 @@ void read_commands(const emu_options& o, serve_state& s, const emu_log& log, int
     }
 }
 
+// With --line-pace, one byte at a time, each one byte time after the one before at the
+// rate the logger set on the tty. A byte sent late (the emulator woke late) keeps the
+// schedule when less than one byte time behind; after a pause the schedule starts at
+// the byte, so nothing is sent in a burst to catch up.
 void write_output(const emu_options& o, serve_state& s, const emu_log& log, int64_t now)
 {
     for (;;) {
         size_t writable = queue_writable(s.queue);
         if (writable == 0 || unit_silent(s.unit, now) || !pty_open(s.link))
             return;
+        const int64_t byte_time = o.line_pace ? byte_time_ns(line_rate(s.link.slave)) : 0;
+        if (byte_time > 0) {
+            if (now < s.next_byte_at)
+                return;
+            writable = 1;
+        }
         ssize_t written = write(s.link.master, queue_front(s.queue), writable);
         if (written <= 0) {
             if (written < 0 && errno == EIO)
                 s.master_rest_until = now + hangup_rest_ns;
             return;
         }
+        if (byte_time > 0)
+            s.next_byte_at = (now - s.next_byte_at < byte_time ? s.next_byte_at : now) + byte_time;
         written_effect effect = account_written(o, s.unit, s.queue, size_t(written), log, now);
         if (effect.unplug)
             ask_unplug(s, effect.unplug_ms, now);
@@ -200,7 +214,7 @@ void wait_and_serve(const emu_options& o, serve_state& s, const emu_log& log, co
         master.fd = s.link.master;
         if (queue_has_room(s.queue, command_reply_room, 1))
             master.events |= POLLIN;
-        if (!unit_silent(s.unit, now) && queue_writable(s.queue) > 0)
+        if (!unit_silent(s.unit, now) && queue_writable(s.queue) > 0 && now >= s.next_byte_at)
             master.events |= POLLOUT;
     } else if (pty_open(s.link)) {
         earliest(wake, s.master_rest_until);
@@ -247,6 +261,8 @@ int serve(const emu_options& o, serve_state& s, const emu_log& log, const signal
             refill_stream(o, s.unit, s.queue, now);
 
         earliest(wake, stream_due_time(o, s.unit, s.queue, now));
+        if (s.next_byte_at > now && queue_writable(s.queue) > 0)
+            earliest(wake, s.next_byte_at);
         if (s.unplugged)
             earliest(wake, s.plug_in_at);
         service_keys(o, s, now, wake);

@@ -20,6 +20,8 @@ void print_usage(std::FILE* out)
         "                        silent for good (no packets, no answers); -n 0: a\n"
         "                        unit that never answers\n"
         "      --streaming       stream from power-on, as if C had been received\n"
+        "      --line-pace       send each byte at the pace of the baud rate set on the\n"
+        "                        tty (10 bits per byte), as a real line does\n"
         "      --start-seq N     sequence number of the first packet (counter = N mod 65536)\n"
         "\n"
         "Faults (LIST is 1-based numbers of continuous-output packets, e.g. 5,7,10-12):\n"

@@ -7,6 +7,7 @@
 #include "serial/platform.h"
 #include "serial/port.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -18,6 +19,7 @@ struct run_context {
     const run_options& options;
     std::FILE* log;
     port_choice choice;
+    std::int64_t silent_limit_ms;
     serial_port port{};
     run_state state{};
     time_state times{};
@@ -65,7 +67,8 @@ bool bring_up_unit(run_context& run)
 {
     for (;;) {
         const serial_status status =
-            init_device(run.port, run.options.mode, run.state.packet_length, run.notes);
+            init_device(run.port, run.options.mode, run.choice.baud_rate,
+                        run.state.packet_length, run.notes);
         switch (status) {
         case serial_status::ok:
             return true;
@@ -88,17 +91,20 @@ bool bring_up_unit(run_context& run)
 bool read_one_packet(run_context& run)
 {
     for (;;) {
-        switch (read_packet(run.port, run.state.packet_length, run.packet)) {
+        switch (read_packet(run.port, run.state.packet_length, run.packet, run.silent_limit_ms)) {
         case serial_status::ok:
             return true;
         case serial_status::interrupted:
             return false;
-        case serial_status::silent:
-            say_once(run.notes, said_silent_unit,
-                     "AHRS silent for 1 s; initialising it again\n", run.options.mode);
+        case serial_status::silent: {
+            char message[80];
+            std::snprintf(message, sizeof message, "AHRS silent for %g s; initialising it again\n",
+                          static_cast<double>(run.silent_limit_ms) / 1000.0);
+            say_once(run.notes, said_silent_unit, message, run.options.mode);
             if (look_at_keyboard(run) || !bring_up_unit(run))
                 return false;
             break;
+        }
         case serial_status::lost:
             if (!recover_port(run) || !bring_up_unit(run))
                 return false;
@@ -155,6 +161,18 @@ void acquire(run_context& run)
 
 } // namespace
 
+std::int64_t packet_silence_limit_ms(double dt)
+{
+    // Beyond any real unit; keeps the conversion in range.
+    constexpr double longest_ms = 1e12;
+    if (!(dt > 0.0))
+        return silent_unit_ms;
+    const double limit = std::ceil(4000.0 * dt);
+    if (limit <= static_cast<double>(silent_unit_ms))
+        return silent_unit_ms;
+    return static_cast<std::int64_t>(limit < longest_ms ? limit : longest_ms);
+}
+
 bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
 {
     if (consecutive_bad == 5)
@@ -164,7 +182,8 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
 
 int run_acquisition(const run_options& options, std::FILE* log)
 {
-    run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate}};
+    run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate},
+                    packet_silence_limit_ms(options.dt)};
     if (!open_port(run.choice, run.port, true)) {
         std::fclose(log);
         console_end();

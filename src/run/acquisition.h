@@ -21,5 +21,10 @@ struct run_state {
 // a packet layout, which no initialising can help, gets only the 6th.
 bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout);
 
+// How long a packet read may see no byte before the unit counts as silent:
+// a second, or four times dt when that is longer, so that a unit sending
+// fewer than one packet a second is still logged.
+std::int64_t packet_silence_limit_ms(double dt);
+
 // Everything after start-up; returns the exit status.
 int run_acquisition(const run_options& options, std::FILE* log);

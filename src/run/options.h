@@ -21,8 +21,12 @@ enum class start_choice { run, help, version, refused };
 // reason has been printed to standard output.
 start_choice read_command_line(int argc, char** argv, run_options& options);
 
-// "%d" and "%f" style values: leading white space, optional sign, digits up to
-// the first other character; no number gives 0. Integers saturate at the
-// 32-bit range.
+// "%d" style values: leading white space, optional sign, digits up to the
+// first other character; no number gives 0. Saturates at the 32-bit range.
 std::int32_t integer_value(const char* text);
+// Decimal numbers: leading white space, then an optional sign, digits with an
+// optional fraction, and an optional exponent, up to the first other
+// character; no number gives 0.0. No other spelling (inf, nan, hexadecimal)
+// is taken, and the locale plays no part. A number too large for a double
+// gives an infinity, one too small a zero.
 double floating_value(const char* text);

@@ -90,6 +90,45 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
     }
 }
 
+// The pause that ends the unit's answer to "G": eight character times of ten
+// bits at the line's rate, and never less than a read's own wait for a first
+// byte. Eight rather than one or two: a USB adapter hands on what it received
+// in pieces, up to 16 ms apart.
+std::int64_t answer_gap_ms(std::int32_t baud_rate)
+{
+    constexpr std::int64_t bits_in_gap = 8 * 10;
+    std::int64_t gap = first_byte_wait_ms;
+    if (baud_rate > 0)
+        gap = (bits_in_gap * 1000 + baud_rate - 1) / baud_rate;
+    return gap > first_byte_wait_ms ? gap : first_byte_wait_ms;
+}
+
+// The answer to "G", read after the wait: what has come by then, and more as
+// long as bytes keep coming, up to 255. At a slow rate the answer takes
+// longer than the wait; once it has ended, only one gap is waited for.
+std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
+{
+    std::uint32_t length = 0;
+    std::int64_t last_byte = elapsed_ms();
+    while (length < 255) {
+        const port_read_result got = read_some(x.port, x.buffer + length, 255 - length);
+        if (got.gone) {
+            x.lost = true;
+            break;
+        }
+        if (stop_requested())
+            break;
+        const std::int64_t now = elapsed_ms();
+        if (got.count > 0) {
+            length += got.count;
+            last_byte = now;
+        } else if (now - last_byte >= gap_ms) {
+            break;
+        }
+    }
+    return length;
+}
+
 } // namespace
 
 int expected_acknowledgement(char mode)
@@ -107,8 +146,8 @@ void say_once(device_notes& notes, int what, const char* message, char mode)
     std::fflush(stdout);
 }
 
-serial_status init_device(serial_port& port, char mode, std::uint32_t& packet_length,
-                          device_notes& notes)
+serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
+                          std::uint32_t& packet_length, device_notes& notes)
 {
     std::uint8_t buffer[256];
     exchange x{port, buffer};
@@ -123,7 +162,7 @@ serial_status init_device(serial_port& port, char mode, std::uint32_t& packet_le
     // The unit answers "G" with one packet; its size is the packet length.
     send(x, command_get);
     sleep_ms(100);
-    const std::uint32_t length = receive(x, 255);
+    const std::uint32_t length = receive_answer(x, answer_gap_ms(baud_rate));
     if (const serial_status early = ended_early(x); early != serial_status::ok)
         return early;
     check_packet(mode, buffer, length);

@@ -22,10 +22,11 @@ int expected_acknowledgement(char mode);
 
 // Quiets the unit ("P" until silent), selects the mode, quiets it again,
 // learns the packet length from its answer to "G" and starts continuous
-// output with "C". Returns ok with `packet_length` set, or how it ended early
-// (a step past its limit is `silent`, said once on standard output).
-serial_status init_device(serial_port& port, char mode, std::uint32_t& packet_length,
-                          device_notes& notes);
+// output with "C". The answer is taken whole however slowly it comes at the
+// line's `baud_rate`. Returns ok with `packet_length` set, or how it ended
+// early (a step past its limit is `silent`, said once on standard output).
+serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
+                          std::uint32_t& packet_length, device_notes& notes);
 
 // Says `message` unless it was the last thing said about the unit.
 void say_once(device_notes& notes, int what, const char* message, char mode);

@@ -81,7 +81,8 @@ port_read_result read_some(serial_port& port, std::uint8_t* destination, std::ui
     return port_read_result{count, false};
 }
 
-serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination)
+serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
+                          std::int64_t silent_limit_ms)
 {
     std::uint32_t so_far = 0;
     std::int64_t quiet_since = -1;
@@ -99,7 +100,7 @@ serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t*
         const std::int64_t now = elapsed_ms();
         if (quiet_since < 0)
             quiet_since = now;
-        else if (now - quiet_since >= silent_unit_ms)
+        else if (now - quiet_since >= silent_limit_ms)
             return serial_status::silent;
     }
     return serial_status::ok;

@@ -33,7 +33,8 @@ struct port_choice {
 
 constexpr std::uint32_t queue_size = 4096;
 constexpr std::uint32_t first_byte_wait_ms = 5;
-// A packet read that sees no byte for this long gives up.
+// A packet read that sees no byte for this long gives up, unless told a
+// longer limit for a unit that sends packets further apart.
 constexpr std::int64_t silent_unit_ms = 1000;
 
 // Opens and sets up the port. On failure it prints the step's message with
@@ -49,6 +50,7 @@ bool close_port(serial_port& port);
 port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted);
 
 // Stores exactly `length` bytes at `destination`, however they arrive; takes
-// no byte beyond them. Ends early when the unit stays silent, the port is
-// lost or a stop signal comes.
-serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination);
+// no byte beyond them. Ends early when the unit stays silent for
+// `silent_limit_ms`, the port is lost or a stop signal comes.
+serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
+                          std::int64_t silent_limit_ms = silent_unit_ms);

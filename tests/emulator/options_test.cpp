@@ -31,6 +31,7 @@ TEST(Options, DefaultsAreAPacedSilentUnitInAngleMode)
     EXPECT_EQ(p.options.rate, 100.0);
     EXPECT_FALSE(p.options.has_count);
     EXPECT_FALSE(p.options.streaming_at_power_on);
+    EXPECT_FALSE(p.options.line_pace);
     EXPECT_TRUE(p.options.link_path.empty());
     EXPECT_TRUE(p.options.command.empty());
     EXPECT_EQ(p.options.ignore_times[uint8_t('G')], 0);
@@ -39,7 +40,7 @@ TEST(Options, DefaultsAreAPacedSilentUnitInAngleMode)
 
 TEST(Options, ValuesInEveryForm)
 {
-    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming", "-v", "-q"});
+    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming", "--line-pace", "-v", "-q"});
     ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
     EXPECT_EQ(p.options.rate, 0.0);
     EXPECT_TRUE(p.options.has_count);
@@ -47,6 +48,7 @@ TEST(Options, ValuesInEveryForm)
     EXPECT_EQ(p.options.link_path, "/tmp/u");
     EXPECT_EQ(p.options.start_seq, 65535u);
     EXPECT_TRUE(p.options.streaming_at_power_on);
+    EXPECT_TRUE(p.options.line_pace);
     EXPECT_TRUE(p.options.verbose);
     EXPECT_TRUE(p.options.quiet);
     EXPECT_EQ(parse({"--rate", "2.5"}).options.rate, 2.5);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <algorithm>
 #include <regex>
@@ -215,6 +216,59 @@ TEST_F(Acquisition, initialising_again_mid_stream_loses_reorders_and_skips_nothi
     }
     // The last: two answers to G and `count` stream packets, numbered from 0.
     EXPECT_EQ(counter_of(lines.back()), static_cast<unsigned>(count + 1));
+}
+
+// The unit sends each byte at the pace of the rate the logger set: at 2400
+// and 1200 baud the answer to "G" is still coming after the logger's 100 ms
+// wait, and a packet arrives a few bytes at a time.
+TEST_F(Acquisition, every_packet_is_logged_at_the_pace_of_a_real_line)
+{
+    struct row {
+        const char* baud_rate;
+        int count;
+    };
+    for (const row& r : {row{"1200", 6}, row{"2400", 8}, row{"38400", 100}}) {
+        SCOPED_TRACE(r.baud_rate);
+        const std::vector<std::string> lines =
+            log_all(r.count, {"-m", "a", "-b", r.baud_rate}, {"--line-pace"});
+        const std::string sent = commands_sent(s);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
+        EXPECT_EQ(s.logger.said.find("packet size incorrect"), std::string::npos) << s.logger.said;
+        ASSERT_EQ(lines.size(), static_cast<std::size_t>(r.count));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::string prefix = std::to_string(i + 1) + " ";
+            ASSERT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
+            EXPECT_EQ(lines[i].substr(prefix.size()), expected_values('a', counter_of(lines[i])));
+            // The answer to G is packet 0; the stream follows it.
+            EXPECT_EQ(counter_of(lines[i]), i + 1);
+        }
+        restart_session(s);
+    }
+}
+
+// Packets two seconds apart, and the logger told so with -t 2: each read
+// waits for its packet instead of taking the unit for silent.
+TEST_F(Acquisition, a_unit_sending_every_two_seconds_is_logged_without_initialising_again)
+{
+    ASSERT_TRUE(start_unit(s, {"-r", "0.5", "-n", "2", "-v"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c", "-t", "2"}));
+    const auto end = clock_type::now() + std::chrono::seconds(10);
+    while (read_file(s.dir + "/unit-errors.txt").find("all 2 packets sent") == std::string::npos &&
+           clock_type::now() < end)
+        runs_on_for(s.logger, 20);
+    // Time for the logger to read the last packet, then an orderly end.
+    EXPECT_TRUE(runs_on_for(s.logger, 200));
+    kill(s.logger.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    EXPECT_EQ(s.logger.said.find("silent"), std::string::npos) << s.logger.said;
+    const std::string sent = commands_sent(s);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
+    const std::vector<std::string> lines = log_lines(s);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(counts_of(lines), (std::vector<long long>{1, 2}));
+    const double first = std::stod(lines[0].substr(lines[0].find(' ') + 1));
+    const double second = std::stod(lines[1].substr(lines[1].find(' ') + 1));
+    EXPECT_NEAR(second - first, 2.0, 1e-9);
 }
 
 TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)

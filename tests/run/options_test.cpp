@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -68,7 +70,7 @@ TEST(CommandLine, AcceptedOptions)
         {{"log", "-d", "3", "-D"}, "m=a c=1 b=38400 t=-1 f=0 d=3 D=1"},
         // The first argument is the log file name, whatever it looks like.
         {{"-m", "-d", "4"}, "m=a c=1 b=38400 t=-1 f=0 d=4 D=0"},
-        // Numbers like strtol, saturated to 32 bits, and strtod; never reported.
+        // Numbers like strtol, saturated to 32 bits, and decimal numbers; never reported.
         {{"log", "-b", "fast"}, "m=a c=1 b=0 t=-1 f=0 d=1 D=0"},
         {{"log", "-b", " \t+42x"}, "m=a c=1 b=42 t=-1 f=0 d=1 D=0"},
         {{"log", "-b", "99999999999"}, "m=a c=1 b=2147483647 t=-1 f=0 d=1 D=0"},
@@ -80,6 +82,15 @@ TEST(CommandLine, AcceptedOptions)
         // The unit can acknowledge a blank (0x20 - 32) and 0x7F.
         {{"log", "-m", " "}, "m=  c=1 b=38400 t=-1 f=0 d=1 D=0"},
         {{"log", "-m", "\x7f"}, "m=\x7f c=1 b=38400 t=-1 f=0 d=1 D=0"},
+        // Other letters without a packet layout go on to the unit.
+        {{"log", "-m", "f"}, "m=f c=1 b=38400 t=-1 f=0 d=1 D=0"},
+        {{"log", "-m", "p"}, "m=p c=1 b=38400 t=-1 f=0 d=1 D=0"},
+        // A dt of 0 alone takes the clock's time; the period needs a dt above
+        // 0 only for the reconstructed time, not for the clock's.
+        {{"log", "-t", "0"}, "m=a c=1 b=38400 t=0 f=0 d=1 D=0"},
+        {{"log", "-t", "0", "-f", "0.5", "-D"}, "m=a c=1 b=38400 t=0 f=0.5 d=1 D=1"},
+        {{"log", "-t", "nan", "-f", "inf"}, "m=a c=1 b=38400 t=0 f=0 d=1 D=0"},
+        {{"log", "-f", "0.5"}, "m=a c=1 b=38400 t=-1 f=0.5 d=1 D=0"},
     };
     for (const row& r : rows) {
         const reading got = read(r.args);
@@ -89,6 +100,35 @@ TEST(CommandLine, AcceptedOptions)
     }
     EXPECT_EQ(read({"--help", "-m", "c"}).choice, start_choice::help);
     EXPECT_EQ(read({"--version"}).choice, start_choice::version);
+}
+
+TEST(CommandLine, FloatingValuesAreDecimalNumbersOnly)
+{
+    const double infinity = std::numeric_limits<double>::infinity();
+    struct row {
+        const char* text;
+        double value;
+    };
+    const row rows[] = {
+        // Decimal forms.
+        {".5", 0.5}, {"5.", 5.0}, {"-0", -0.0}, {"1e-3", 0.001}, {"+2E2", 200.0},
+        {" \t\n\v\f\r0.25", 0.25}, {"2.5e-3s", 0.0025}, {"7,5", 7.0}, {"1e", 1.0},
+        {"1e+", 1.0}, {"3E-x", 3.0}, {"0.1", 0.1}, {"-.75e+1", -7.5},
+        {"3.14159265358979323846264338327950288", 3.141592653589793},
+        // Text without a number.
+        {"", 0.0}, {".", 0.0}, {"-", 0.0}, {"e5", 0.0}, {"+-1", 0.0}, {"- 1", 0.0},
+        // No other spellings, in any letter case: the number ends where they begin.
+        {"inf", 0.0}, {"INF", 0.0}, {"-Infinity", 0.0}, {"infinity", 0.0}, {"nan", 0.0},
+        {"NaN", 0.0}, {"-nan(1)", 0.0}, {"0x10", 0.0}, {"0X1p4", 0.0}, {"1x", 1.0},
+        // Beyond a double's range.
+        {"1e400", infinity}, {"-1e400", -infinity}, {"123456e999999999999", infinity},
+        {"0.00001e-320", 0.0}, {"1e-400", 0.0}, {"1000e-326", 1e-323},
+    };
+    for (const row& r : rows) {
+        const double got = floating_value(r.text);
+        EXPECT_EQ(got, r.value) << '"' << r.text << '"';
+        EXPECT_EQ(std::signbit(got), std::signbit(r.value)) << '"' << r.text << '"';
+    }
 }
 
 TEST(CommandLine, UnknownLettersAreRefused)
@@ -129,6 +169,18 @@ TEST(CommandLine, OtherRefusals)
         {{"log", "-d", "-3"}, "decimation must be at least 1 (-d -3)\n"},
         {{"log", "-d", "none"}, "decimation must be at least 1 (-d 0)\n"},
         {{"log", "-d", "-99999999999"}, "decimation must be at least 1 (-d -2147483648)\n"},
+        // The unit's own commands are no modes.
+        {{"log", "-m", "P"}, "mode letter P is a command of the unit, not a mode (-m)\n" + hint},
+        {{"log", "-m", "Get"}, "mode letter G is a command of the unit, not a mode (-m)\n" + hint},
+        {{"log", "-m", "C"}, "mode letter C is a command of the unit, not a mode (-m)\n" + hint},
+        // A time that overflows a double.
+        {{"log", "-t", "1e400"}, "value out of range: -t 1e400\n"},
+        {{"log", "-t", "0.1", "-f", "-2e999"}, "value out of range: -f -2e999\n"},
+        // With a dt of 0 the time column never moves on past an output period.
+        {{"log", "-t", "0", "-f", "0.5"},
+         "-f 0.5 needs a dt above 0: with -t 0 no line would ever be written\n" + hint},
+        {{"log", "-f", "1e-9", "-t", "-0"},
+         "-f 1e-9 needs a dt above 0: with -t -0 no line would ever be written\n" + hint},
     };
     for (const row& r : rows) {
         const reading got = read(r.args);

@@ -216,6 +216,10 @@ TEST_F(Program, RefusedStartLeavesNoLogFile)
         {{"run.log", "-c", no_port, "-m"}, "option -m needs a value\n"},
         {{"run.log", "-c", no_port, "-d", "0"}, "decimation must be at least 1 (-d 0)\n"},
         {{"run.log", "-c", no_port, "-m", "\x01"}, ""},
+        {{"run.log", "-c", no_port, "-m", "C"}, "mode letter C is a command of the unit, not a mode (-m)\n" + hint},
+        {{"run.log", "-c", no_port, "-t", "1e400"}, "value out of range: -t 1e400\n"},
+        {{"run.log", "-c", no_port, "-t", "0", "-f", "2"},
+         "-f 2 needs a dt above 0: with -t 0 no line would ever be written\n" + hint},
         {{"missing/run.log", "-c", no_port},
          angle_header + "could not create log file missing/run.log: " + std::strerror(ENOENT) + "\n"},
     };

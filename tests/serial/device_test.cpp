@@ -98,7 +98,7 @@ void start(exchange_run& run)
 serial_status exchange(exchange_run& run, char mode, device_notes& notes)
 {
     testing::internal::CaptureStdout();
-    const serial_status status = init_device(run.port, mode, run.length, notes);
+    const serial_status status = init_device(run.port, mode, 38400, run.length, notes);
     std::fflush(stdout);
     run.said = testing::internal::GetCapturedStdout();
     return status;
