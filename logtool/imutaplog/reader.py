@@ -1,11 +1,14 @@
 """Reads an imutap log into named columns.
 
-The logger writes every value with "%f" (a minus sign, digits, a point, six
-digits) and the two counts with "%d", one blank between fields and a line feed
-at the end. Lines of exactly that shape are converted all at once with numpy;
-any other line is read on its own, and kept if it still holds the right number
-of numbers (a time column of "nan", say), or reported with its line number.
+The logger writes every value with "%f" and the two counts with "%d", one
+blank between fields and a line feed at the end. Lines of the right number of
+blanks and of nothing but digits, signs and points are converted in large
+blocks by numpy; any other line is read on its own, and kept if it still holds
+the right number of numbers (a time column of "nan", say), or reported with
+its line number.
 """
+
+import io
 
 import numpy as np
 
@@ -111,71 +114,6 @@ def _choose_layout(fields, mode, name):
     return mode, has_time, notes
 
 
-def _digits(buf, first, step, most):
-    """Reads the run of decimal digits at buf[first], buf[first+step], ...
-    (at most `most`). Returns the value (most significant digit first when
-    step is 1, last when -1) and the number of digits."""
-    value = np.zeros(len(first), np.int64)
-    count = np.zeros(len(first), np.int64)
-    live = np.ones(len(first), bool)
-    scale = 1
-    for j in range(most + 1):
-        d = buf[first + step * j] - np.uint8(48)
-        live &= d <= 9
-        if j == most or not live.any():
-            break
-        if step > 0:
-            value = np.where(live, value * 10 + d, value)
-        else:
-            value += d.astype(np.int64) * (scale * live)
-            scale *= 10
-        count += live
-    # still live after `most` digits: too long for the quick path
-    return value, np.where(live, -1, count)
-
-
-# Bytes looked at around each point: up to nine digits and a sign before it
-# (and the blank in front), six digits and a blank or line feed after it.
-BEFORE, AFTER = 12, 8
-CHUNK = 1 << 18
-_TENS = 10.0 ** np.arange(BEFORE - 1)
-
-
-def _quick_values(buf, dots):
-    """The "%f" numbers around the points at dots, and which are well-formed.
-    Works through the points a chunk at a time, each point with the bytes
-    around it as one row."""
-    rows = np.lib.stride_tricks.sliding_window_view(buf, BEFORE + AFTER)
-    values = np.empty(len(dots))
-    ok = np.empty(len(dots), bool)
-    for first in range(0, len(dots), CHUNK):
-        at = slice(first, first + CHUNK)
-        r = rows[dots[at] - BEFORE]               # the point is r[:, BEFORE]
-        digit = r - np.uint8(48)
-        is_digit = digit <= 9
-        frac = digit[:, BEFORE + 1:BEFORE + 7].astype(np.float64) @ _TENS[5::-1]
-        good = is_digit[:, BEFORE + 1:BEFORE + 7].all(axis=1)
-        end = r[:, BEFORE + 7]
-        good &= (end == 32) | (end == 10)
-        # The digits in front of the point, nearest first, up to a non-digit.
-        run = np.logical_and.accumulate(is_digit[:, BEFORE - 1::-1], axis=1)
-        count = run.sum(axis=1)
-        good &= (count >= 1) & (count <= BEFORE - 3)
-        whole = (digit[:, BEFORE - 1:0:-1] * run[:, :-1]) @ _TENS
-        lead = np.minimum(count, BEFORE - 3)
-        line = np.arange(len(r))
-        sign = r[line, BEFORE - 1 - lead]
-        negative = sign == 45
-        sep = np.where(negative, r[line, BEFORE - 2 - lead], sign)
-        good &= (sep == 32) | (sep == 10)
-        # whole * 10**6 + frac is exact below 2**53, and so is 10**6: their
-        # quotient is the double nearest the decimal, as strtod gives.
-        value = (whole * 1e6 + frac) / 1e6
-        values[at] = np.where(negative, -value, value)
-        ok[at] = good
-    return values, ok
-
-
 def _slow_line(text, fields):
     """(tokens, None) for a line that holds the right numbers, else
     (None, reason)."""
@@ -199,50 +137,80 @@ def _slow_line(text, fields):
     return tokens, None
 
 
+# Each byte of a line weighs: a blank 1, a byte the logger never writes 64,
+# digits, signs, points and line feeds 0. A line's weight is thus its number
+# of blanks, or 64 and more when it holds something else.
+_WEIGHT = bytes(1 if b == 32 else 0 if b in b"0123456789-.\n" else 64
+                for b in range(256))
+# Lines parsed at least together before a block with a bad line is split.
+_SMALLEST_BLOCK = 64
+
+
+def _read_block(text, offsets, lo, hi, fields, out, slow):
+    """Converts lines lo..hi-1 of text (line k at offsets[k]) into rows
+    lo..hi-1 of out. A block that does not convert is halved until the bad
+    lines are found; those go into slow, to be read one by one."""
+    if hi <= lo:
+        return
+    try:
+        out[lo:hi] = np.loadtxt(io.BytesIO(text[offsets[lo]:offsets[hi]]),
+                                dtype=np.float64, delimiter=" ", comments=None,
+                                ndmin=2)
+    except ValueError:
+        if hi - lo <= _SMALLEST_BLOCK:
+            slow.extend(range(lo, hi))
+        else:
+            mid = (lo + hi) // 2
+            _read_block(text, offsets, lo, mid, fields, out, slow)
+            _read_block(text, offsets, mid, hi, fields, out, slow)
+
+
 def parse_log(raw, mode=None, name="log"):
     """Reads the bytes of a log; see read_log."""
     if mode is not None and mode not in cols.MODE_NAMES:
         raise LogError("unknown mode -m %s: a, c or r" % mode, 2)
-    # A line feed in front of the first line, so that every line starts after
-    # one, and zeros around, so that looking a few bytes further stays inside.
-    front = BEFORE + 4
-    buf = np.zeros(front + len(raw) + 2 * (BEFORE + AFTER), np.uint8)
-    buf[front - 1] = 10
-    buf[front:front + len(raw)] = np.frombuffer(raw, np.uint8)
+    buf = np.frombuffer(raw, np.uint8)
     nl = np.flatnonzero(buf == 10)
-    starts, ends = nl[:-1] + 1, nl[1:]      # each complete line, in buf
-    lines = len(ends)
+    lines = len(nl)
+    starts = np.empty(lines, np.int64)      # each complete line: starts..nl
+    starts[:1] = 0
+    starts[1:] = nl[:-1] + 1
     problems = []
-    if nl[-1] != front + len(raw) - 1:
+    if len(raw) and (lines == 0 or nl[-1] != len(raw) - 1):
         problems.append((lines + 1, "cut short (no line end)"))
     if lines == 0:
         raise LogError("%s: no complete line" % name)
-
-    spaces = np.add.reduceat(buf[:nl[-1] + 1] == 32, starts, dtype=np.int32)
-    fields = int(np.argmax(np.bincount(np.minimum(spaces, 64)))) + 1
+    weight = np.frombuffer(raw[:nl[-1] + 1].translate(_WEIGHT), np.uint8)
+    weight = np.add.reduceat(weight, starts, dtype=np.int32)
+    fields = int(np.argmax(np.bincount(np.minimum(weight, 64)))) + 1
     mode, has_time, notes = _choose_layout(fields, mode, name)
     fields = cols.field_count(mode, has_time)
 
-    # The quick path: right number of blanks and points, every number well-formed.
-    dots = np.flatnonzero(buf[:nl[-1]] == 46)
-    per_line = np.diff(np.searchsorted(dots, nl))
-    line_of_dot = np.repeat(np.arange(lines), per_line)
-    quick = (spaces == fields - 1) & (per_line == fields - 2)
-    values, ok = _quick_values(buf, dots)
-    quick[line_of_dot[~ok]] = False
-    neg = buf[starts] == 45
-    count, digits = _digits(buf, starts + neg, 1, 10)
-    quick &= (digits >= 1) & (buf[starts + neg + np.maximum(digits, 0)] == 32)
-    count = np.where(neg, -count, count)
-    counter, digits = _digits(buf, ends - 1, -1, 5)
-    quick &= (digits >= 1) & (buf[ends - 1 - np.maximum(digits, 0)] == 32)
-    quick &= counter <= 65535
+    # The quick way: the lines of the right number of blanks and of plain
+    # bytes are converted in large blocks, and checked afterwards for whole
+    # counts; every other line is read on its own.
+    quick = weight == fields - 1
+    picked = np.flatnonzero(quick)
+    if len(picked) == lines:
+        text = raw[:nl[-1] + 1]
+        offsets = np.append(starts, nl[-1] + 1)
+    else:
+        text = b"".join(raw[starts[i]:nl[i] + 1] for i in picked)
+        offsets = np.zeros(len(picked) + 1, np.int64)
+        np.cumsum(nl[picked] + 1 - starts[picked], out=offsets[1:])
+    rows = np.empty((len(picked), fields))
+    slow = []
+    _read_block(text, offsets, 0, len(picked), fields, rows, slow)
+    count, counter = rows[:, 0], rows[:, -1]
+    whole = ((count == np.floor(count)) & (counter == np.floor(counter))
+             & (counter >= 0) & (counter <= 65535))
+    slow.extend(np.flatnonzero(~whole))
+    quick[picked[slow]] = False
 
     keep = quick.copy()
     slow_tokens = {}
     for i in np.flatnonzero(~quick):
-        tokens, reason = _slow_line(raw[starts[i] - front:ends[i] - front],
-                                    fields)
+        tokens, reason = _slow_line(raw[starts[i]:nl[i]], fields)
         if tokens is None:
             problems.append((int(i) + 1, reason))
         else:
@@ -250,14 +218,14 @@ def parse_log(raw, mode=None, name="log"):
             slow_tokens[int(i)] = tokens
     problems.sort()
 
-    rows = np.flatnonzero(keep)
-    table = np.empty((fields, len(rows)))
-    at = np.searchsorted(rows, np.flatnonzero(quick))
-    table[0, at] = count[quick]
-    table[fields - 1, at] = counter[quick]
-    table[1:fields - 1, at] = values[quick[line_of_dot]].reshape(
-        -1, fields - 2).T
+    kept = np.flatnonzero(keep)
+    if len(kept) == len(rows):      # every line converted in the quick way
+        table = np.ascontiguousarray(rows.T)
+    else:
+        table = np.empty((fields, len(kept)))
+        table[:, np.searchsorted(kept, np.flatnonzero(quick))] = \
+            rows[quick[picked]].T
     for i, tokens in slow_tokens.items():
-        table[:, np.searchsorted(rows, i)] = [float(t) for t in tokens]
-    source = (raw, starts - front, ends - front, quick, slow_tokens)
-    return Log(name, mode, has_time, table, rows + 1, problems, notes, source)
+        table[:, np.searchsorted(kept, i)] = [float(t) for t in tokens]
+    source = (raw, starts, nl, quick, slow_tokens)
+    return Log(name, mode, has_time, table, kept + 1, problems, notes, source)
