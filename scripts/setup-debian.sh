@@ -3,7 +3,8 @@
 # apt-get; otherwise it names the packages to install and stops.
 set -euo pipefail
 
-native=(cmake make g++ libgtest-dev libbenchmark-dev)
+native=(cmake make g++ libgtest-dev libbenchmark-dev
+        python3-numpy python3-matplotlib python3-pytest)
 windows=(g++-mingw-w64-x86-64 wine wine64)
 
 want=("${native[@]}")

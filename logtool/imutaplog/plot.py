@@ -8,6 +8,7 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.collections import LineCollection  # noqa: E402
 
 from . import layout as cols  # noqa: E402
 from .counter import check_counter  # noqa: E402
@@ -75,8 +76,10 @@ def plot_log(log, path, title=None):
             ax.legend(loc="upper left", bbox_to_anchor=(1.005, 1.0),
                       fontsize="small", frameon=False)
         if len(gap_x):
-            ax.vlines(gap_x, 0, 1, transform=ax.get_xaxis_transform(),
-                      colors="red", linewidth=0.8, alpha=0.7)
+            marks = LineCollection([[(g, 0), (g, 1)] for g in gap_x],
+                                   transform=ax.get_xaxis_transform(),
+                                   colors="red", linewidths=0.8, alpha=0.7)
+            ax.add_collection(marks, autolim=False)
     axes[-1].set_xlabel(cols.label(xname, log.units[xname]))
     if judged.steps_vary:
         state = "completeness cannot be judged (counter steps vary)"

@@ -1,10 +1,10 @@
 """Reads an imutap log into named columns.
 
 The logger writes every value with "%f" and the two counts with "%d", one
-blank between fields and a line feed at the end. Lines of the right number of
-blanks and of nothing but digits, signs and points are converted in large
-blocks by numpy; any other line is read on its own, and kept if it still holds
-the right number of numbers (a time column of "nan", say), or reported with
+blank between fields and a line feed at the end. The lines are converted in
+large blocks by numpy's reader; a block that holds a line it cannot take is
+halved until that line is found, and such a line is read on its own: kept if
+it still holds the right numbers (two blanks in a row, say), or reported with
 its line number.
 """
 
@@ -137,16 +137,13 @@ def _slow_line(text, fields):
     return tokens, None
 
 
-# Each byte of a line weighs: a blank 1, a byte the logger never writes 64,
-# digits, signs, points and line feeds 0. A line's weight is thus its number
-# of blanks, or 64 and more when it holds something else.
-_WEIGHT = bytes(1 if b == 32 else 0 if b in b"0123456789-.\n" else 64
-                for b in range(256))
+# Lines whose field counts decide the layout, spread over the log.
+_SAMPLE = 1001
 # Lines parsed at least together before a block with a bad line is split.
 _SMALLEST_BLOCK = 64
 
 
-def _read_block(text, offsets, lo, hi, fields, out, slow):
+def _read_block(text, offsets, lo, hi, out, slow):
     """Converts lines lo..hi-1 of text (line k at offsets[k]) into rows
     lo..hi-1 of out. A block that does not convert is halved until the bad
     lines are found; those go into slow, to be read one by one."""
@@ -161,8 +158,8 @@ def _read_block(text, offsets, lo, hi, fields, out, slow):
             slow.extend(range(lo, hi))
         else:
             mid = (lo + hi) // 2
-            _read_block(text, offsets, lo, mid, fields, out, slow)
-            _read_block(text, offsets, mid, hi, fields, out, slow)
+            _read_block(text, offsets, lo, mid, out, slow)
+            _read_block(text, offsets, mid, hi, out, slow)
 
 
 def parse_log(raw, mode=None, name="log"):
@@ -180,32 +177,25 @@ def parse_log(raw, mode=None, name="log"):
         problems.append((lines + 1, "cut short (no line end)"))
     if lines == 0:
         raise LogError("%s: no complete line" % name)
-    weight = np.frombuffer(raw[:nl[-1] + 1].translate(_WEIGHT), np.uint8)
-    weight = np.add.reduceat(weight, starts, dtype=np.int32)
-    fields = int(np.argmax(np.bincount(np.minimum(weight, 64)))) + 1
+    sample = np.unique(np.linspace(0, lines - 1, _SAMPLE).astype(np.int64))
+    counts = [len(raw[starts[i]:nl[i]].split()) for i in sample]
+    fields = max(set(counts), key=counts.count)
     mode, has_time, notes = _choose_layout(fields, mode, name)
-    fields = cols.field_count(mode, has_time)
 
-    # The quick way: the lines of the right number of blanks and of plain
-    # bytes are converted in large blocks, and checked afterwards for whole
-    # counts; every other line is read on its own.
-    quick = weight == fields - 1
-    picked = np.flatnonzero(quick)
-    if len(picked) == lines:
-        text = raw[:nl[-1] + 1]
-        offsets = np.append(starts, nl[-1] + 1)
-    else:
-        text = b"".join(raw[starts[i]:nl[i] + 1] for i in picked)
-        offsets = np.zeros(len(picked) + 1, np.int64)
-        np.cumsum(nl[picked] + 1 - starts[picked], out=offsets[1:])
-    rows = np.empty((len(picked), fields))
+    # The quick way: all lines converted by numpy's reader in large blocks
+    # (it refuses a block with a line of another field count or a field that
+    # is not a number), and checked afterwards for whole counts; the lines
+    # that spoil a block are read on their own.
+    rows = np.empty((lines, fields))
     slow = []
-    _read_block(text, offsets, 0, len(picked), fields, rows, slow)
+    _read_block(raw[:nl[-1] + 1], np.append(starts, nl[-1] + 1), 0, lines,
+                rows, slow)
     count, counter = rows[:, 0], rows[:, -1]
     whole = ((count == np.floor(count)) & (counter == np.floor(counter))
              & (counter >= 0) & (counter <= 65535))
-    slow.extend(np.flatnonzero(~whole))
-    quick[picked[slow]] = False
+    quick = np.ones(lines, bool)
+    quick[slow] = False
+    quick &= whole
 
     keep = quick.copy()
     slow_tokens = {}
@@ -224,7 +214,7 @@ def parse_log(raw, mode=None, name="log"):
     else:
         table = np.empty((fields, len(kept)))
         table[:, np.searchsorted(kept, np.flatnonzero(quick))] = \
-            rows[quick[picked]].T
+            rows[quick].T
     for i, tokens in slow_tokens.items():
         table[:, np.searchsorted(kept, i)] = [float(t) for t in tokens]
     source = (raw, starts, nl, quick, slow_tokens)
