@@ -32,6 +32,13 @@ def _parser():
     return p
 
 
+def _same_file(a, b):
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
 def _report(log, stream):
     for note in log.notes:
         stream.write(note + "\n")
@@ -46,10 +53,17 @@ def run(argv):
     args = _parser().parse_args(argv)
     if args.command == "plot":
         out = args.out or os.path.splitext(args.log)[0] + ".png"
+        if not args.out and _same_file(out, args.log):
+            out = args.log + ".png"
         if os.path.splitext(out)[1].lower() not in FORMATS:
             sys.stderr.write("imutap-inspect: %s: the picture's name must end"
                              " in .png, .svg or .pdf\n" % out)
             return 2
+    else:
+        out = getattr(args, "out", None)
+    if out and _same_file(out, args.log):
+        sys.stderr.write("imutap-inspect: %s: would overwrite the log\n" % out)
+        return 2
     log = read_log(args.log, args.mode)
     _report(log, sys.stderr)
     if args.command == "summary":
