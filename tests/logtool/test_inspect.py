@@ -108,6 +108,7 @@ def test_summary_names_every_place_where_packets_are_missing(logs):
 @pytest.mark.parametrize("args", [
     [], ["summary"], ["summary", "/nonexistent/log.txt"], ["report", "x"],
     ["summary", "LOG", "-m", "x"], ["plot", "LOG", "-o", "picture.txt"],
+    ["csv", "LOG", "LOG"],
 ])
 def test_bad_usage_ends_with_status_2(logs, args):
     done = inspect(*[logs["angle_time"] if a == "LOG" else a for a in args])
