@@ -16,6 +16,9 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # imutap_<version>_<arch>.deb
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)   # dependencies from the binaries, by dpkg-shlibdeps
+  # imutap-inspect is a Python 3 script; numpy and matplotlib are what it reads and draws with.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-matplotlib")
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${IMUTAP_MAINTAINER}")
@@ -29,7 +32,10 @@ else()
     "unplugged USB adapter.\n"
     "\n"
     "imutap-emu plays the unit on a pseudo-terminal, for trying the logger without\n"
-    "hardware.")
+    "hardware.\n"
+    "\n"
+    "imutap-inspect reads a log into named columns, proves it complete by the\n"
+    "unit's own sample counter, writes it as CSV and plots it.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
   # What Debian wants in the package beyond the installed files: gzipped manual
   # pages, the licence as the copyright file, a changelog.

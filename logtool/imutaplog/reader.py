@@ -1,0 +1,221 @@
+"""Reads an imutap log into named columns.
+
+The logger writes every value with "%f" and the two counts with "%d", one
+blank between fields and a line feed at the end. The lines are converted in
+large blocks by numpy's reader; a block that holds a line it cannot take is
+halved until that line is found, and such a line is read on its own: kept if
+it still holds the right numbers (two blanks in a row, say), or reported with
+its line number.
+"""
+
+import io
+
+import numpy as np
+
+from . import layout as cols
+
+
+class LogError(Exception):
+    """A log that cannot be read at all. status is the exit status to end with:
+    1 for a log without usable lines, 2 for a wrong file name or mode."""
+
+    def __init__(self, message, status=1):
+        super().__init__(message)
+        self.status = status
+
+
+class Log:
+    """The lines of a log as columns.
+
+    log["roll"] (or log.column("roll")) is one column as a numpy array of
+    doubles, log.names the column names in field order and log.units their
+    units; log.table holds all columns, one row each. log.line_numbers gives
+    each row's line in the file (from 1). log.problems lists the lines skipped,
+    as (line number, reason), and log.notes what had to be assumed.
+    """
+
+    def __init__(self, path, mode, has_time, table, line_numbers, problems,
+                 notes, source):
+        self.path = path
+        self.mode = mode
+        self.has_time = has_time
+        spec = cols.columns(mode, has_time)
+        self.names = [name for name, _ in spec]
+        self.units = dict(spec)
+        self.table = table
+        self.line_numbers = line_numbers
+        self.problems = problems
+        self.notes = notes
+        self._source = source
+
+    def __len__(self):
+        return self.table.shape[1]
+
+    def __getitem__(self, name):
+        return self.column(name)
+
+    def column(self, name):
+        return self.table[self.names.index(name)]
+
+    def labels(self):
+        return [cols.label(name, self.units[name]) for name in self.names]
+
+    def value_names(self):
+        """The names of the measured values: all but the count, the time
+        column and the unit's counter."""
+        return [n for n in self.names if n not in ("count", "time", "counter")]
+
+    def lines_as_csv(self):
+        """The kept lines, fields joined by commas, as they stand in the log."""
+        raw, starts, ends, verbatim, tokens = self._source
+        rows = np.flatnonzero(verbatim)
+        if len(rows) == len(starts):   # every line as the logger wrote it
+            yield raw[starts[0]:ends[-1] + 1].replace(b" ", b",")
+            return
+        # Runs of verbatim lines go out in one piece, the others one by one.
+        cut = np.flatnonzero(np.diff(rows) != 1) + 1
+        runs = [(r[0], r[-1]) for r in np.split(rows, cut) if len(r)]
+        pieces = [(first, raw[starts[first]:ends[last] + 1].replace(b" ", b","))
+                  for first, last in runs]
+        pieces += [(i, b",".join(t) + b"\n") for i, t in tokens.items()]
+        for _, piece in sorted(pieces, key=lambda p: p[0]):
+            yield piece
+
+
+def read_log(path, mode=None):
+    """Reads the log file at path. mode is "a", "c" or "r", or None to take
+    it from the field count (scaled mode assumed for 12 or 13 fields)."""
+    try:
+        with open(path, "rb") as f:
+            raw = f.read()
+    except OSError as e:
+        raise LogError("%s: %s" % (path, e.strerror or e), 2) from None
+    return parse_log(raw, mode, path)
+
+
+def _choose_layout(fields, mode, name):
+    modes, has_time = cols.layout_of(fields)
+    if modes is None:
+        raise LogError("%s: most lines have %d fields; a log line has 12 or 13"
+                       " (scaled or voltage mode) or 15 or 16 (angle mode)"
+                       % (name, fields))
+    notes = []
+    if mode is None:
+        mode = modes[0]
+        if len(modes) > 1:
+            notes.append("%s: %d fields a line is scaled or voltage mode; taken"
+                         " as scaled mode (give -m r for voltage mode)"
+                         % (name, fields))
+    elif mode not in modes:
+        told = " or ".join("%s mode (-m %s)" % (cols.MODE_NAMES[m], m)
+                           for m in modes)
+        raise LogError("%s: lines of %d fields are %s, not %s mode (-m %s)"
+                       % (name, fields, told, cols.MODE_NAMES[mode], mode), 2)
+    return mode, has_time, notes
+
+
+def _slow_line(text, fields):
+    """(tokens, None) for a line that holds the right numbers, else
+    (None, reason)."""
+    tokens = text.split()
+    if not tokens:
+        return None, "empty line"
+    if len(tokens) != fields:
+        return None, "%d fields where %d are expected" % (len(tokens), fields)
+    for k, token in enumerate(tokens):
+        try:
+            if k in (0, fields - 1):
+                number = int(token)
+                if k and not 0 <= number <= 65535:
+                    return None, "counter %s out of 0..65535" % token.decode()
+            else:
+                float(token)
+        except ValueError:
+            return None, "%r is not a %s" % (
+                token.decode("ascii", "replace"),
+                "whole number" if k in (0, fields - 1) else "number")
+    return tokens, None
+
+
+# Lines whose field counts decide the layout, spread over the log.
+_SAMPLE = 1001
+# Lines parsed at least together before a block with a bad line is split.
+_SMALLEST_BLOCK = 64
+
+
+def _read_block(text, offsets, lo, hi, out, slow):
+    """Converts lines lo..hi-1 of text (line k at offsets[k]) into rows
+    lo..hi-1 of out. A block that does not convert is halved until the bad
+    lines are found; those go into slow, to be read one by one."""
+    if hi <= lo:
+        return
+    try:
+        out[lo:hi] = np.loadtxt(io.BytesIO(text[offsets[lo]:offsets[hi]]),
+                                dtype=np.float64, delimiter=" ", comments=None,
+                                ndmin=2)
+    except ValueError:
+        if hi - lo <= _SMALLEST_BLOCK:
+            slow.extend(range(lo, hi))
+        else:
+            mid = (lo + hi) // 2
+            _read_block(text, offsets, lo, mid, out, slow)
+            _read_block(text, offsets, mid, hi, out, slow)
+
+
+def parse_log(raw, mode=None, name="log"):
+    """Reads the bytes of a log; see read_log."""
+    if mode is not None and mode not in cols.MODE_NAMES:
+        raise LogError("unknown mode -m %s: a, c or r" % mode, 2)
+    buf = np.frombuffer(raw, np.uint8)
+    nl = np.flatnonzero(buf == 10)
+    lines = len(nl)
+    starts = np.empty(lines, np.int64)      # each complete line: starts..nl
+    starts[:1] = 0
+    starts[1:] = nl[:-1] + 1
+    problems = []
+    if len(raw) and (lines == 0 or nl[-1] != len(raw) - 1):
+        problems.append((lines + 1, "cut short (no line end)"))
+    if lines == 0:
+        raise LogError("%s: no complete line" % name)
+    sample = np.unique(np.linspace(0, lines - 1, _SAMPLE).astype(np.int64))
+    counts = [len(raw[starts[i]:nl[i]].split()) for i in sample]
+    fields = max(set(counts), key=counts.count)
+    mode, has_time, notes = _choose_layout(fields, mode, name)
+
+    # The quick way: all lines converted by numpy's reader in large blocks
+    # (it refuses a block with a line of another field count or a field that
+    # is not a number), and checked afterwards for whole counts; the lines
+    # that spoil a block are read on their own.
+    rows = np.empty((lines, fields))
+    slow = []
+    _read_block(raw[:nl[-1] + 1], np.append(starts, nl[-1] + 1), 0, lines,
+                rows, slow)
+    count, counter = rows[:, 0], rows[:, -1]
+    whole = ((count == np.floor(count)) & (counter == np.floor(counter))
+             & (counter >= 0) & (counter <= 65535))
+    quick = np.ones(lines, bool)
+    quick[slow] = False
+    quick &= whole
+
+    keep = quick.copy()
+    slow_tokens = {}
+    for i in np.flatnonzero(~quick):
+        tokens, reason = _slow_line(raw[starts[i]:nl[i]], fields)
+        if tokens is None:
+            problems.append((int(i) + 1, reason))
+        else:
+            keep[i] = True
+            slow_tokens[int(i)] = tokens
+    problems.sort()
+
+    kept = np.flatnonzero(keep)
+    if len(kept) == len(rows):      # every line converted in the quick way
+        table = np.ascontiguousarray(rows.T)
+    else:
+        table = np.empty((fields, len(kept)))
+        table[:, np.searchsorted(kept, np.flatnonzero(quick))] = \
+            rows[quick].T
+    for i, tokens in slow_tokens.items():
+        table[:, np.searchsorted(kept, i)] = [float(t) for t in tokens]
+    source = (raw, starts, nl, quick, slow_tokens)
+    return Log(name, mode, has_time, table, kept + 1, problems, notes, source)
