@@ -86,7 +86,8 @@ TEST_F(LineState, a_held_output_never_keeps_q_or_a_stop_signal_waiting)
         SCOPED_TRACE(ending);
         ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "200", "--hold-output", "100:600000"}));
         ASSERT_TRUE(start_logger(s, {"-m", "c"}));
-        ASSERT_TRUE(wait_for_output(s.logger, "AHRS does not acknowledge mode c", 15000)) << s.logger.said;
+        ASSERT_TRUE(wait_for_output(s.logger, "AHRS does not acknowledge mode c", 15000))
+            << s.logger.said;
         const auto asked = clock_type::now();
         if (ending == 0)
             send_keys(s.logger, "q");
