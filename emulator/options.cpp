@@ -9,7 +9,7 @@ namespace {
 
 enum class opt_id {
     link, rate, count, streaming, line_pace, start_seq, bad_checksum, bad_header, drop_byte, silence,
-    replug, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
+    replug, hold, line, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
 };
 
 struct option_entry {
@@ -31,6 +31,8 @@ constexpr option_entry option_table[] = {
     {"drop-byte", 0, true, opt_id::drop_byte},
     {"silence", 0, true, opt_id::silence},
     {"replug", 0, true, opt_id::replug},
+    {"hold-output", 0, true, opt_id::hold},
+    {"line", 0, true, opt_id::line},
     {"ignore", 0, true, opt_id::ignore},
     {"short-g", 0, true, opt_id::short_g},
     {"log-commands", 0, true, opt_id::log_commands},
@@ -39,6 +41,17 @@ constexpr option_entry option_table[] = {
     {"quiet", 'q', false, opt_id::quiet},
     {"verbose", 'v', false, opt_id::verbose},
     {"help", 'h', false, opt_id::help},
+};
+
+struct line_name {
+    const char* name;
+    line_state state;
+};
+
+constexpr line_name line_names[] = {
+    {"raw", line_state::raw},
+    {"xonxoff", line_state::xonxoff},
+    {"7e1-rtscts", line_state::seven_bit},
 };
 
 constexpr uint64_t max_ms = 86'400'000;  // one day
@@ -150,6 +163,15 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
         return parse_event(value, event_kind::silence, "silence", o.events, error);
     case opt_id::replug:
         return parse_event(value, event_kind::replug, "replug", o.events, error);
+    case opt_id::hold:
+        return parse_event(value, event_kind::hold, "hold-output", o.events, error);
+    case opt_id::line:
+        for (const line_name& entry : line_names)
+            if (value == entry.name) {
+                o.line = entry.state;
+                return true;
+            }
+        return bad_value("want raw, xonxoff or 7e1-rtscts");
     case opt_id::ignore:
         return parse_ignore(value, o.ignore_times, error);
     case opt_id::short_g: {

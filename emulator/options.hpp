@@ -7,7 +7,15 @@
 #include <vector>
 
 // Something the unit does once stream packet `packet` has gone out in full.
-enum class event_kind : uint8_t { silence, replug };
+enum class event_kind : uint8_t { silence, replug, hold };
+
+// How the unit's pty is set up, as an earlier program may have left a serial line.
+enum class line_state : uint8_t {
+    raw,      // raw, 8 bits, no flow control
+    xonxoff,  // raw, but software flow control on in both directions (IXON, IXOFF)
+    seven_bit // xonxoff, and hardware flow control (CRTSCTS), 7 data bits, even parity
+              // checked and marked (PARENB, INPCK, PARMRK), the 8th bit stripped (ISTRIP)
+};
 
 struct unit_event {
     uint64_t packet = 0;  // 1-based index among the packets of continuous output
@@ -25,6 +33,7 @@ struct emu_options {
     bool streaming_at_power_on = false;
     bool line_pace = false;          // each byte at the pace of the rate set on the tty
     uint64_t start_seq = 0;          // sequence number of the first packet
+    line_state line = line_state::raw;  // each new pty is set up so
     std::vector<index_range> bad_checksum;
     std::vector<index_range> bad_header;
     std::vector<index_range> drop_byte;

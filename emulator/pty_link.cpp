@@ -30,7 +30,24 @@ bool set_raw(int fd)
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
-bool set_up(pty_link& link, std::string& error)
+// As an earlier program may have left a serial line.
+bool set_line_state(int fd, line_state state)
+{
+    if (state == line_state::raw)
+        return true;
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return false;
+    settings.c_iflag |= IXON | IXOFF;
+    if (state == line_state::seven_bit) {
+        settings.c_iflag |= ISTRIP | INPCK | PARMRK;
+        settings.c_cflag &= ~(CSIZE | PARODD);
+        settings.c_cflag |= CS7 | PARENB | CRTSCTS;
+    }
+    return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+bool set_up(pty_link& link, line_state state, std::string& error)
 {
     link.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (link.master < 0)
@@ -47,6 +64,8 @@ bool set_up(pty_link& link, std::string& error)
         return fail(error, std::string("cannot open ") + link.slave_path);
     if (!set_raw(link.slave))
         return fail(error, std::string("cannot set ") + link.slave_path + " to raw mode");
+    if (!set_line_state(link.slave, state))
+        return fail(error, std::string("cannot set the line state of ") + link.slave_path);
     // Watched only from here on, so the emulator's own open is not reported. Without
     // inotify the unit still works; only a left-over exclusive mode stays.
     link.close_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -59,9 +78,10 @@ bool set_up(pty_link& link, std::string& error)
 
 } // namespace
 
-bool open_unit_pty(pty_link& link, std::string& error)
+bool open_unit_pty(pty_link& link, line_state state, std::string& error)
 {
-    if (set_up(link, error))
+    link.held = false;
+    if (set_up(link, state, error))
         return true;
     close_unit_pty(link);
     return false;
@@ -95,6 +115,29 @@ bool release_exclusive_after_close(const pty_link& link)
     if (!closed || ioctl(link.slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
         return false;
     return ioctl(link.slave, TIOCNXCL) == 0;
+}
+
+bool hold_output(pty_link& link)
+{
+    if (link.held || tcgetattr(link.slave, &link.before_hold) != 0)
+        return false;
+    termios settings = link.before_hold;
+    settings.c_iflag |= IXON;
+    const char xoff = 0x13;
+    if (tcsetattr(link.slave, TCSANOW, &settings) != 0 || write(link.master, &xoff, 1) != 1)
+        return false;
+    link.held = true;
+    return true;
+}
+
+void release_output(pty_link& link)
+{
+    if (!link.held)
+        return;
+    link.held = false;
+    const char xon = 0x11;
+    if (write(link.master, &xon, 1) == 1)
+        tcsetattr(link.slave, TCSANOW, &link.before_hold);
 }
 
 size_t slave_input_waiting(const pty_link& link)

@@ -37,6 +37,11 @@ struct serve_state {
     int64_t plug_in_at = 0;
     int64_t master_rest_until = 0;
     int64_t next_byte_at = 0;  // --line-pace: when the line is free for the next byte
+    bool hold_pending = false;  // holding the logger's output once it has read all
+    uint32_t hold_ms = 0;
+    int64_t hold_deadline = 0;
+    int64_t hold_drained_since = 0;
+    int64_t release_at = 0;  // when the logger's held output goes free; 0: not held
 };
 
 void report(const std::string& error)
@@ -53,7 +58,7 @@ void earliest(int64_t& wake, int64_t when)
 bool plug_in(const emu_options& o, serve_state& s)
 {
     std::string error;
-    if (open_unit_pty(s.link, error) && point_link(o.link_path, s.link.slave_path, error))
+    if (open_unit_pty(s.link, o.line, error) && point_link(o.link_path, s.link.slave_path, error))
         return true;
     report(error);
     close_unit_pty(s.link);
@@ -112,6 +117,33 @@ void unplug_when_read(serve_state& s, int64_t now, int64_t& wake)
     s.unit.silent_until = 0;
     s.unplugged = true;
     s.plug_in_at = now + int64_t(s.unplug_ms) * ns_per_ms;
+}
+
+// Holds the logger's output once it has read what was sent (bytes still on their
+// way into the slave would meet the flow control), and lets it go once its time is up.
+void hold_when_read(serve_state& s, const emu_log& log, int64_t now, int64_t& wake)
+{
+    if (s.hold_pending) {
+        if (now < s.hold_deadline && !logger_has_read_all(s, now, s.hold_drained_since)) {
+            earliest(wake, now + drain_check_ns);
+            return;
+        }
+        s.hold_pending = false;
+        if (hold_output(s.link)) {
+            s.release_at = now + int64_t(s.hold_ms) * ns_per_ms;
+            s.unit.silent_until = s.release_at;  // the stream would carry XON bytes
+            note(log, now, "XOFF sent: the logger's output is held");
+        }
+    }
+    if (s.release_at == 0)
+        return;
+    if (now < s.release_at) {
+        earliest(wake, s.release_at);
+        return;
+    }
+    s.release_at = 0;
+    release_output(s.link);
+    note(log, now, "XON sent: the logger's output goes on");
 }
 
 // Plugs the unit in again once its time is up; false if the new pty failed.
@@ -197,6 +229,12 @@ void write_output(const emu_options& o, serve_state& s, const emu_log& log, int6
         written_effect effect = account_written(o, s.unit, s.queue, size_t(written), log, now);
         if (effect.unplug)
             ask_unplug(s, effect.unplug_ms, now);
+        if (effect.hold) {
+            s.hold_pending = true;
+            s.hold_ms = effect.hold_ms;
+            s.hold_deadline = now + unplug_wait_limit_ns;
+            s.hold_drained_since = 0;
+        }
     }
 }
 
@@ -256,6 +294,7 @@ int serve(const emu_options& o, serve_state& s, const emu_log& log, const signal
             return setup_failed_status;
         int64_t wake = -1;
         unplug_when_read(s, now, wake);
+        hold_when_read(s, log, now, wake);
         end_silence_if_over(s.unit, log, now);
         if (pty_open(s.link))
             refill_stream(o, s.unit, s.queue, now);

@@ -92,6 +92,12 @@ void run_events(const emu_options& o, unit_state& u, uint64_t index, written_eff
             u.silent_until = now + int64_t(event.ms) * ns_per_ms;
             note(log, now, "after stream packet %llu: silent for %u ms", static_cast<unsigned long long>(index),
                  unsigned(event.ms));
+        } else if (event.kind == event_kind::hold) {
+            u.silent_until = now + int64_t(event.ms) * ns_per_ms;
+            effect.hold = true;
+            effect.hold_ms = event.ms;
+            note(log, now, "after stream packet %llu: silent, the logger's output held for %u ms",
+                 static_cast<unsigned long long>(index), unsigned(event.ms));
         } else {
             effect.unplug = true;
             effect.unplug_ms = event.ms;

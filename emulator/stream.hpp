@@ -13,7 +13,7 @@
 // is due at its start + k / rate, and the due packets are prepared once the queue has
 // gone out; after a stall of more than a second (nobody reading) the schedule starts
 // afresh instead of bursting to catch up. Preparation stops at the -n limit and at the
-// packet of the next --silence or --replug, which holds the writer until accounted for.
+// packet of the next --silence, --replug or --hold-output, which holds the writer until accounted for.
 
 constexpr size_t unpaced_chunk = 64 * 1024;
 constexpr size_t queue_byte_capacity = 2 * unpaced_chunk + 4096;
@@ -29,6 +29,8 @@ int64_t stream_due_time(const emu_options& o, const unit_state& u, const out_que
 struct written_effect {
     bool unplug = false;
     uint32_t unplug_ms = 0;
+    bool hold = false;  // hold the logger's output for hold_ms
+    uint32_t hold_ms = 0;
 };
 
 // Accounts for `written` more bytes gone out: stream packets sent, faults noted,

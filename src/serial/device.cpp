@@ -18,14 +18,17 @@ struct exchange {
     serial_port& port;
     std::uint8_t* buffer;
     bool lost = false;
+    bool held = false; // a command could not go out in time
 };
 
 void send(exchange& x, std::uint8_t command)
 {
     x.buffer[0] = command;
     bool gone = false;
-    if (!port_write(x.port.handle, x.buffer, 1, gone) && gone)
-        x.lost = true;
+    if (!port_write(x.port.handle, x.buffer, 1, gone)) {
+        x.lost = gone;
+        x.held = !gone;
+    }
 }
 
 std::uint32_t receive(exchange& x, std::uint32_t wanted)
@@ -36,12 +39,19 @@ std::uint32_t receive(exchange& x, std::uint32_t wanted)
     return got.count;
 }
 
-serial_status ended_early(const exchange& x)
+// A command that could not go out ends the exchange as a unit that does not
+// answer does.
+serial_status ended_early(const exchange& x, device_notes& notes, char mode)
 {
     if (x.lost)
         return serial_status::lost;
     if (stop_requested())
         return serial_status::interrupted;
+    if (x.held) {
+        say_once(notes, no_acknowledgement,
+                 "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
+        return serial_status::silent;
+    }
     return serial_status::ok;
 }
 
@@ -53,7 +63,7 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
         send(x, command_stop);
         sleep_ms(100);
         const std::uint32_t count = receive(x, 255);
-        if (const serial_status early = ended_early(x); early != serial_status::ok)
+        if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
             return early;
         if (count == 0)
             return serial_status::ok;
@@ -76,7 +86,7 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
         send(x, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
         receive(x, 1);
-        if (const serial_status early = ended_early(x); early != serial_status::ok)
+        if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
@@ -163,13 +173,13 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     send(x, command_get);
     sleep_ms(100);
     const std::uint32_t length = receive_answer(x, answer_gap_ms(baud_rate));
-    if (const serial_status early = ended_early(x); early != serial_status::ok)
+    if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
         return early;
     check_packet(mode, buffer, length);
 
     send(x, command_continuous);
-    if (x.lost)
-        return serial_status::lost;
+    if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
+        return early;
     packet_length = length;
     return serial_status::ok;
 }

@@ -8,16 +8,21 @@
 #include <cstdint>
 
 // An open serial port. `os` is the file descriptor or the Windows handle;
-// `first_byte_wait_ms` is where the POSIX backend keeps the read timing that
-// Windows keeps inside the port itself.
+// `first_byte_wait_ms` and `write_wait_ms` are where the POSIX backend keeps
+// the read and write timing that Windows keeps inside the port itself.
 struct port_handle {
     std::intptr_t os = -1;
     std::uint32_t first_byte_wait_ms = 0;
+    std::uint32_t write_wait_ms = 0; // 0: a write waits as long as it takes
 };
 
-// The port's line settings as read from it. Only the rate, the parity and
-// the stop bits are ever changed; `native` carries the rest of the system's
-// own record back unchanged.
+// The port's line settings as read from it. The rate, the parity and the
+// stop bits are chosen by the caller; port_set_state also puts the line into
+// the one state the unit's link needs, whatever an earlier program left: 8
+// data bits, binary, no parity checking, no flow control of any kind (XON/XOFF,
+// RTS/CTS, DTR/DSR), no error character. The modem lines stay as the port
+// keeps them. `native` carries the rest of the system's own record back
+// unchanged.
 struct line_settings {
     std::uint32_t baud_rate = 0;
     std::uint8_t parity = 0;    // 0: none
@@ -54,7 +59,10 @@ bool port_set_timeouts(port_handle& port, const port_timeouts& timeouts);
 // the read timeout for a first byte, else returns no bytes. A stop signal
 // ends the wait early.
 port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted);
-// False when the byte could not be sent; `gone` tells whether the device is lost.
+// False when the bytes could not be sent; `gone` tells whether the device is
+// lost. A write whose bytes cannot go out within the write timeout (the
+// port's output held) gives up; on Linux so does one during which a stop
+// signal or a key comes.
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone);
 bool port_close(port_handle& port);
 int last_error();

@@ -57,6 +57,9 @@ std::int64_t monotonic_ms()
 
 const std::int64_t program_start_ms = monotonic_ms();
 
+// A held write looks at the stop signal and the keyboard this often.
+constexpr std::int64_t write_poll_ms = 50;
+
 struct rate_constant {
     std::int32_t rate;
     tcflag_t constant;
@@ -151,6 +154,28 @@ void install(int signal_number, void (*handler)(int))
     sigaction(signal_number, &action, nullptr);
 }
 
+// True once the port takes output. While its output is held (flow control,
+// a full queue) it waits in short steps, so that a stop signal or a key ends
+// the wait, and never past the deadline. `gone` tells a device that is lost.
+bool wait_until_writable(int fd, std::int64_t deadline, bool& gone)
+{
+    int step_ms = 0; // a first look without waiting
+    for (;;) {
+        struct pollfd wait_for{fd, POLLOUT, 0};
+        const int ready = poll(&wait_for, 1, step_ms);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0) {
+            gone = (wait_for.revents & POLLOUT) == 0;
+            return !gone;
+        }
+        const std::int64_t rest = deadline - monotonic_ms();
+        if (rest <= 0 || stop_signal != 0 || key_waiting())
+            return false;
+        step_ms = static_cast<int>(rest < write_poll_ms ? rest : write_poll_ms);
+    }
+}
+
 } // namespace
 
 bool port_create(const char* name, port_handle& port)
@@ -211,13 +236,16 @@ bool port_set_state(port_handle& port, const line_settings& settings)
     struct termios2 native;
     std::memcpy(&native, settings.native, sizeof native);
 
-    // Raw and byte-transparent: no echo, no canonical mode, no translation,
-    // no software flow control, 8 data bits.
-    native.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON |
-                        IXOFF | IXANY | INPCK | IMAXBEL);
+    // Raw and byte-transparent, whatever an earlier program left: no echo, no
+    // canonical mode, no translation either way, no stripping of the 8th bit,
+    // no parity checking or marking, no flow control (XON/XOFF or RTS/CTS),
+    // 8 data bits. The modem lines are left as they are.
+    native.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                        ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
     native.c_oflag &= ~OPOST;
     native.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-    native.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CBAUD | (CBAUD << IBSHIFT));
+    native.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD |
+                        (CBAUD << IBSHIFT));
     native.c_cflag |= CS8 | CLOCAL | CREAD;
     if (settings.parity != 0)
         native.c_cflag |= PARENB | (settings.parity == 1 ? PARODD : 0);
@@ -254,19 +282,23 @@ bool port_get_timeouts(port_handle& port, port_timeouts& timeouts)
         timeouts.read_multiplier = max_dword;
         timeouts.read_constant = port.first_byte_wait_ms;
     }
+    timeouts.write_constant = port.write_wait_ms;
     return true;
 }
 
 bool port_set_timeouts(port_handle& port, const port_timeouts& timeouts)
 {
     // The one read timing the logger uses: at once with what is queued, else
-    // the first byte to come within the constant.
+    // the first byte to come within the constant. Writes are bounded by the
+    // constant alone.
     if (timeouts.read_interval != max_dword || timeouts.read_multiplier != max_dword ||
-        timeouts.read_constant == 0 || timeouts.read_constant == max_dword) {
+        timeouts.read_constant == 0 || timeouts.read_constant == max_dword ||
+        timeouts.write_multiplier != 0 || timeouts.write_constant > 0x7FFFFFFFu) {
         errno = EINVAL;
         return false;
     }
     port.first_byte_wait_ms = timeouts.read_constant;
+    port.write_wait_ms = timeouts.write_constant;
     return true;
 }
 
@@ -293,12 +325,24 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone)
 {
     gone = false;
-    const ssize_t written = write(static_cast<int>(port.os), bytes, count);
-    if (written == static_cast<ssize_t>(count))
-        return true;
-    if (written < 0)
-        gone = device_gone(errno);
-    return false;
+    const int fd = static_cast<int>(port.os);
+    const auto* next = static_cast<const unsigned char*>(bytes);
+    std::uint32_t left = count;
+    const std::int64_t deadline = monotonic_ms() + port.write_wait_ms;
+    while (left > 0) {
+        if (port.write_wait_ms != 0 && !wait_until_writable(fd, deadline, gone))
+            return false;
+        const ssize_t written = write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR && !stop_requested())
+                continue;
+            gone = device_gone(errno);
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::uint32_t>(written);
+    }
+    return true;
 }
 
 bool port_close(port_handle& port)

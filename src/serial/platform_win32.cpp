@@ -175,12 +175,33 @@ bool port_get_state(port_handle& port, line_settings& settings)
 
 bool port_set_state(port_handle& port, const line_settings& settings)
 {
-    // Every field but these three goes back as the port gave it.
     DCB native;
     std::memcpy(&native, settings.native, sizeof native);
     native.BaudRate = settings.baud_rate;
     native.Parity = settings.parity;
     native.StopBits = settings.stop_bits;
+    // The port keeps what an earlier program set (a terminal program's
+    // XON/XOFF, 7 bits, a handshake): the link needs 8 binary bits, no
+    // parity checking, no flow control of any kind, no character replaced or
+    // dropped, and reads and writes that go on after a line error.
+    native.ByteSize = 8;
+    native.fBinary = TRUE;
+    native.fParity = FALSE;
+    native.fOutX = FALSE;
+    native.fInX = FALSE;
+    native.fOutxCtsFlow = FALSE;
+    native.fOutxDsrFlow = FALSE;
+    native.fDsrSensitivity = FALSE;
+    native.fNull = FALSE;
+    native.fErrorChar = FALSE;
+    native.fAbortOnError = FALSE;
+    // A line that was a handshake stays on; one that was set on or off stays
+    // so (some units draw power from DTR and RTS).
+    if (native.fRtsControl == RTS_CONTROL_HANDSHAKE || native.fRtsControl == RTS_CONTROL_TOGGLE)
+        native.fRtsControl = RTS_CONTROL_ENABLE;
+    if (native.fDtrControl == DTR_CONTROL_HANDSHAKE)
+        native.fDtrControl = DTR_CONTROL_ENABLE;
+    // Every other field goes back as the port gave it.
     return SetCommState(handle_of(port), &native) != 0;
 }
 

@@ -53,6 +53,9 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     timeouts.read_interval = max_dword;
     timeouts.read_multiplier = max_dword;
     timeouts.read_constant = first_byte_wait_ms;
+    // A write whose byte cannot go out (the port's output held) gives up.
+    timeouts.write_multiplier = 0;
+    timeouts.write_constant = write_wait_ms;
     if (!port_set_timeouts(port.handle, timeouts))
         return fail_step(port, "error setting comm timeouts:%d\n", report);
     return true;

@@ -33,6 +33,8 @@ struct port_choice {
 
 constexpr std::uint32_t queue_size = 4096;
 constexpr std::uint32_t first_byte_wait_ms = 5;
+// The longest a write of a command may wait for the port to take it.
+constexpr std::uint32_t write_wait_ms = 1000;
 // A packet read that sees no byte for this long gives up, unless told a
 // longer limit for a unit that sends packets further apart.
 constexpr std::int64_t silent_unit_ms = 1000;

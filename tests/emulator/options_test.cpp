@@ -92,6 +92,22 @@ TEST(Options, EventsAreSortedByPacket)
         EXPECT_EQ(parse({"--silence", bad}).outcome, parse_outcome::error) << bad;
 }
 
+TEST(Options, TheLineStateIsNamedAndTheHeldOutputIsAnEvent)
+{
+    EXPECT_EQ(parse({}).options.line, line_state::raw);
+    EXPECT_EQ(parse({"--line", "xonxoff"}).options.line, line_state::xonxoff);
+    EXPECT_EQ(parse({"--line=7e1-rtscts"}).options.line, line_state::seven_bit);
+    EXPECT_EQ(parse({"--line", "raw"}).options.line, line_state::raw);
+    for (const char* bad : {"", "XONXOFF", "7e1"})
+        EXPECT_EQ(parse({"--line", bad}).outcome, parse_outcome::error) << bad;
+    parsed p = parse({"--hold-output", "100:600000", "--silence", "50:10"});
+    ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
+    ASSERT_EQ(p.options.events.size(), 2u);
+    EXPECT_EQ(p.options.events[1].kind, event_kind::hold);
+    EXPECT_EQ(p.options.events[1].packet, 100u);
+    EXPECT_EQ(p.options.events[1].ms, 600000u);
+}
+
 TEST(Options, IgnoreTakesCommandsWithOptionalTimes)
 {
     parsed p = parse({"--ignore", "G:3,P", "--ignore", "ac:2"});
