@@ -102,7 +102,10 @@ void ask_unplug(serve_state& s, uint32_t ms, int64_t now)
     s.unit.silent_until = s.unplug_deadline;
 }
 
-void unplug_when_read(serve_state& s, int64_t now, int64_t& wake)
+// As a real device node disappears, the link goes before the pty is hung up: a
+// logger that sees the hang-up finds no link to reopen, and while unplugged the
+// link never points at a freed pty that another program may be given.
+void unplug_when_read(const emu_options& o, serve_state& s, int64_t now, int64_t& wake)
 {
     if (!s.unplug_pending)
         return;
@@ -111,6 +114,7 @@ void unplug_when_read(serve_state& s, int64_t now, int64_t& wake)
         return;
     }
     s.unplug_pending = false;
+    remove_link(o.link_path, s.link.slave_path);
     close_unit_pty(s.link);
     queue_clear(s.queue);
     s.unit.streaming = false;
@@ -293,7 +297,7 @@ int serve(const emu_options& o, serve_state& s, const emu_log& log, const signal
         if (!replug_if_due(o, s, log, now))
             return setup_failed_status;
         int64_t wake = -1;
-        unplug_when_read(s, now, wake);
+        unplug_when_read(o, s, now, wake);
         hold_when_read(s, log, now, wake);
         end_silence_if_over(s.unit, log, now);
         if (pty_open(s.link))

@@ -1,9 +1,8 @@
 #include "output/display.h"
 
+#include "output/console.h"
 #include "output/format.h"
 #include "packet/decode.h"
-
-#include <cstdio>
 
 static char* put_column(char* at, double value, int width)
 {
@@ -35,5 +34,5 @@ void show_packet(char mode, const std::uint8_t* packet)
     // a column that would, so nothing can run past it.
     char line[display_line_capacity + longest_number];
     const std::size_t length = format_display_line(line, mode, packet);
-    std::fwrite(line, 1, length, stdout);
+    console_show(line, length);
 }

@@ -11,5 +11,6 @@ constexpr std::size_t display_line_capacity = 128;
 // returns its length, the final "\r" included.
 std::size_t format_display_line(char* line, char mode, const std::uint8_t* packet);
 
-// Writes the display line to standard output.
+// Writes the display line to the console, unless the console cannot take it
+// now.
 void show_packet(char mode, const std::uint8_t* packet);

@@ -1,5 +1,6 @@
 #include "run/acquisition.h"
 
+#include "output/console.h"
 #include "output/display.h"
 #include "output/log_line.h"
 #include "packet/packet.h"
@@ -32,6 +33,7 @@ struct run_context {
 // taken as this pass's key. True when the run is to end now.
 bool look_at_keyboard(run_context& run)
 {
+    console_catch_up();
     if (key_waiting()) {
         run.state.last_key = key_read();
         run.key_taken = true;
@@ -44,7 +46,7 @@ bool recover_port(run_context& run)
 {
     if (run.port.open)
         close_port(run.port);
-    std::printf("serial port lost; waiting for it to come back\n");
+    console_say("serial port lost; waiting for it to come back\n");
     std::fflush(stdout);
     for (;;) {
         if (look_at_keyboard(run))
@@ -53,7 +55,7 @@ bool recover_port(run_context& run)
         if (stop_requested())
             return false;
         if (open_port(run.choice, run.port, false)) {
-            std::printf("serial port back; initialising AHRS\n");
+            console_say("serial port back; initialising AHRS\n");
             std::fflush(stdout);
             run.notes.last_said = 0;
             return true;
@@ -202,6 +204,9 @@ int run_acquisition(const run_options& options, std::FILE* log)
     // A write error (a full disk) shows in the stream's error flag.
     const bool written = std::ferror(log) == 0;
     const bool closed = std::fclose(log) == 0;
+    // What the console could not take yet goes out now, waiting for it if
+    // need be: nothing is acquired any more, and the log is safe.
+    console_drain();
     if (!closed || !written)
         std::printf("Error: Can't close the file\n");
     console_end();

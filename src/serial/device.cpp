@@ -1,5 +1,6 @@
 #include "serial/device.h"
 
+#include "output/console.h"
 #include "packet/packet.h"
 
 #include <cstdio>
@@ -151,8 +152,8 @@ void say_once(device_notes& notes, int what, const char* message, char mode)
     if (notes.last_said == what)
         return;
     notes.last_said = what;
-    std::printf(message, mode);
-    // Rare, and wanted at once also where standard output is a pipe or a file.
+    console_say(message, mode);
+    // Rare, and wanted at once also where standard output is a file.
     std::fflush(stdout);
 }
 

@@ -72,9 +72,18 @@ void sleep_ms(std::uint32_t milliseconds);
 // Milliseconds elapsed since program start, from a monotonic clock.
 std::int64_t elapsed_ms();
 
-// Console: switches standard output to unbuffered when it is a terminal and
-// installs the stop handlers (interrupt, terminate, hang-up).
+// Console: switches standard output to unbuffered when it is a terminal (or
+// anything else that may hold a writer up: a pipe, a socket) and installs
+// the stop handlers (interrupt, quit, terminate, hang-up).
 void console_begin();
+// Writes to standard output what it takes now, without waiting; returns the
+// bytes written (0 when it takes nothing now), or -1 when it can take nothing
+// ever again (its reader gone). Output that never holds a writer up (a file)
+// goes through the standard output stream as ever.
+std::ptrdiff_t console_write_now(const char* bytes, std::size_t count);
+// Writes all of it to standard output, waiting as long as that takes; false
+// on failure (or when a signal ends the wait).
+bool console_write_all(const char* bytes, std::size_t count);
 // Called once the log file is closed, as the very last step of a run: a
 // console close event may end the process only after it.
 void console_end();
@@ -86,5 +95,6 @@ void keyboard_end();
 bool key_waiting();
 // The code of one waiting key, taken without echo; -1 when there is none.
 int key_read();
-// True once an interrupt, terminate or hang-up signal (or a console close) came.
+// True once an interrupt, quit, terminate or hang-up signal (or a console
+// close) came.
 bool stop_requested();

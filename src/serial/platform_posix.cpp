@@ -14,6 +14,7 @@
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,6 +48,19 @@ struct keyboard_settings {
     key_watch watch;
 };
 keyboard_settings keyboard;
+
+// Standard output as the run writes it. `may_wait`: it may hold a writer up
+// (a terminal stopped with Ctrl-S, a pipe nobody reads, a socket); a file or
+// /dev/null never does. `own`: a descriptor of the run's own on the same
+// terminal or pipe, non-blocking. O_NONBLOCK belongs to the open file, so set
+// on standard output itself it would be set for the shell and every other
+// process sharing it; an open of its own keeps it to the run. -1 where none
+// could be had: poll is then asked for room before each write.
+struct console_output {
+    bool may_wait = false;
+    int own = -1;
+};
+console_output console;
 
 std::int64_t monotonic_ms()
 {
@@ -142,6 +156,34 @@ void keep_standard_streams_open()
             close(opened);
         }
     }
+}
+
+// Whether standard output may hold a writer up.
+bool output_may_wait()
+{
+    struct stat found;
+    if (fstat(STDOUT_FILENO, &found) != 0 || S_ISREG(found.st_mode) || S_ISBLK(found.st_mode))
+        return false;
+    return !S_ISCHR(found.st_mode) || isatty(STDOUT_FILENO) != 0;
+}
+
+// Opens standard output's terminal or pipe once more, non-blocking. Not a
+// pty's master side: opening its path again would make a new pty.
+int open_own_output()
+{
+    struct stat found;
+    int pty_number = 0;
+    if (fstat(STDOUT_FILENO, &found) != 0 || !(S_ISCHR(found.st_mode) || S_ISFIFO(found.st_mode)) ||
+        ioctl(STDOUT_FILENO, TIOCGPTN, &pty_number) == 0)
+        return -1;
+    const int own = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat opened;
+    if (own >= 0 && (fstat(own, &opened) != 0 || opened.st_dev != found.st_dev ||
+                     opened.st_ino != found.st_ino || opened.st_rdev != found.st_rdev)) {
+        close(own);
+        return -1;
+    }
+    return own;
 }
 
 void install(int signal_number, void (*handler)(int))
@@ -378,10 +420,18 @@ void console_begin()
 {
     keep_standard_streams_open();
     // A display line ends in "\r" and a diagnostic may end in no line end at
-    // all: at a terminal each must show at once.
-    if (isatty(STDOUT_FILENO))
+    // all: at a terminal each must show at once. Where the run writes past
+    // the stream, through its own descriptor, the stream holds nothing back
+    // either, so everything shows in the order written.
+    console.may_wait = output_may_wait();
+    if (console.may_wait) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
+        console.own = open_own_output();
+    }
     install(SIGINT, on_stop_signal);
+    // The keyboard mode keeps the signal keys: Ctrl-\ ends the run in order
+    // too, instead of dumping core with the terminal left without echo.
+    install(SIGQUIT, on_stop_signal);
     install(SIGTERM, on_stop_signal);
     install(SIGHUP, on_stop_signal);
     install(SIGCONT, on_continue);
@@ -390,6 +440,41 @@ void console_begin()
 
 void console_end()
 {
+}
+
+std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
+{
+    if (!console.may_wait) {
+        std::fwrite(bytes, 1, count, stdout);
+        return static_cast<std::ptrdiff_t>(count);
+    }
+    int fd = console.own;
+    if (fd < 0) {
+        struct pollfd room{STDOUT_FILENO, POLLOUT, 0};
+        if (poll(&room, 1, 0) <= 0 || (room.revents & (POLLOUT | POLLERR | POLLHUP)) == 0)
+            return 0;
+        fd = STDOUT_FILENO; // a write also tells a hang-up or a reader gone
+    }
+    const ssize_t written = write(fd, bytes, count);
+    if (written >= 0)
+        return written;
+    return errno == EAGAIN || errno == EINTR ? 0 : -1;
+}
+
+bool console_write_all(const char* bytes, std::size_t count)
+{
+    if (!console.may_wait)
+        return std::fwrite(bytes, 1, count, stdout) == count;
+    while (count > 0) {
+        const ssize_t written = write(STDOUT_FILENO, bytes, count);
+        if (written < 0 && errno == EINTR && stop_signal == 0)
+            continue; // a continue after Ctrl-Z, not a stop
+        if (written <= 0)
+            return false;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 namespace {

@@ -298,6 +298,18 @@ void console_end()
         SetEvent(stop.log_closed);
 }
 
+// A console's writes may wait too (a selection held in it); not avoided here.
+std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
+{
+    std::fwrite(bytes, 1, count, stdout);
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+bool console_write_all(const char* bytes, std::size_t count)
+{
+    return std::fwrite(bytes, 1, count, stdout) == count;
+}
+
 void keyboard_begin()
 {
     keyboard.input = GetStdHandle(STD_INPUT_HANDLE);

@@ -36,7 +36,7 @@ protected:
 
 TEST_F(Hardening, a_stop_signal_while_the_unit_is_silent_keeps_every_line)
 {
-    for (int signal_number : {SIGINT, SIGTERM}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGQUIT}) {
         SCOPED_TRACE(signal_number);
         ASSERT_TRUE(start_unit(s, {"-r", "0", "-n", "500"}));
         ASSERT_TRUE(start_logger(s, {"-m", "a", "-t", "0.01"}));
@@ -84,6 +84,37 @@ TEST_F(Hardening, closed_standard_streams_never_let_console_lines_into_the_log)
         EXPECT_EQ(commands_sent(s).find_first_not_of("PcGC"), std::string::npos) << commands_sent(s);
         restart_session(s);
     }
+}
+
+TEST_F(Hardening, a_console_stopped_with_ctrl_s_holds_up_neither_the_run_nor_a_message)
+{
+    // While the console is stopped, every other packet from 1001 to 1119 has
+    // a bad checksum: more reports than the console can keep.
+    std::string bad = "1001";
+    for (int packet = 1003; packet < 1120; packet += 2)
+        bad += "," + std::to_string(packet);
+    ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "3000", "--bad-checksum", bad}));
+    ASSERT_TRUE(start_logger(s, {"-m", "a", "-t", "0.01"}, true));
+    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000));
+    send_keys(s.logger, "\x13"); // Ctrl-S
+    ASSERT_TRUE(runs_on_for(s.logger, 4000));
+    const std::size_t logged_while_stopped = log_lines(s).size();
+    const std::size_t said_while_stopped = s.logger.said.size();
+    send_keys(s.logger, "\x11"); // Ctrl-Q
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 10000)) << s.logger.said;
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+
+    EXPECT_GT(logged_while_stopped, 1000u);
+    const std::string said_after = s.logger.said.substr(said_while_stopped);
+    EXPECT_NE(said_after.find("\r\nbad checksum:ff "), std::string::npos) << said_after;
+    EXPECT_NE(said_after.find("console held up; "), std::string::npos) << said_after;
+    // Every packet logged but the bad ones.
+    std::vector<long long> expected;
+    for (long long count = 1; count <= 3000; ++count)
+        if (count < 1001 || count > 1119 || count % 2 == 0)
+            expected.push_back(count);
+    EXPECT_EQ(counts_of(log_lines(s)), expected);
 }
 
 TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)

@@ -1,0 +1,24 @@
+// The console's output while the run acquires: display lines and messages.
+// Neither ever holds the run up: a console that takes nothing now (a
+// terminal stopped with Ctrl-S, a pipe nobody reads) costs display lines,
+// and messages wait for it in a small store.
+#pragma once
+
+#include <cstddef>
+
+// Writes a display line when the console takes it now; skips it otherwise,
+// and also while messages still wait. A line the console takes only part of
+// is finished before anything else is written.
+void console_show(const char* line, std::size_t length);
+
+// Writes a message, or keeps it to be written once the console takes output
+// again. A message there is no room to keep is counted, and the count said
+// once the console has caught up.
+void console_message(const char* text, std::size_t length);
+[[gnu::format(printf, 1, 2)]] void console_say(const char* format, ...);
+
+// Writes what waits, as far as the console takes it now.
+void console_catch_up();
+
+// At the end of the run: writes what waits, waiting for the console.
+void console_drain();
