@@ -84,8 +84,8 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 
 // The mode letter until the unit acknowledges it; other bytes are dropped.
 // When a letter brings no byte at all the unit may be off or unplugged: the
-// next letter waits for its first byte or the end of the step, so that a
-// silent unit costs a few wake-ups a second, not hundreds.
+// exchange then waits for its first byte, read at once, or the end of the
+// step, so that a silent unit costs a few wake-ups a second, not hundreds.
 serial_status select_mode(exchange& x, device_notes& notes, char mode)
 {
     const int acknowledgement = expected_acknowledgement(mode);
@@ -95,18 +95,14 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
     for (;;) {
         send(x, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        const std::uint32_t count = receive(x, 1);
+        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(start)))
+            receive(x, 1);
         if (const serial_status early = ended_early(x); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
         if (x.buffer[0] == acknowledgement)
             return serial_status::ok;
-        if (count == 0) {
-            wait_for_byte(x.port, step_left_ms(start));
-            if (const serial_status early = ended_early(x); early != serial_status::ok)
-                return early;
-        }
         if (step_left_ms(start) == 0) {
             say_once(notes, no_acknowledgement,
                      "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);

@@ -58,8 +58,9 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
 // false when it cannot tell.
 bool port_queued(port_handle& port, std::uint32_t& count);
 // Waits at most `milliseconds` for a first byte to be queued; returns at once
-// when one is, when the device is gone or when a stop signal comes.
-void port_wait(port_handle& port, std::uint32_t milliseconds);
+// when one is, when the device is gone or when a stop signal comes. True when
+// it ended on the port (a byte, or a device that may be gone).
+bool port_wait(port_handle& port, std::uint32_t milliseconds);
 // False when the byte could not be sent; `gone` tells whether the device is lost.
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone);
 bool port_close(port_handle& port);

@@ -299,11 +299,11 @@ bool port_queued(port_handle& port, std::uint32_t& count)
     return true;
 }
 
-void port_wait(port_handle& port, std::uint32_t milliseconds)
+bool port_wait(port_handle& port, std::uint32_t milliseconds)
 {
     // One wake-up: the first byte, a hang-up, a signal or the time.
     struct pollfd wait_for{static_cast<int>(port.os), POLLIN, 0};
-    poll(&wait_for, 1, static_cast<int>(milliseconds));
+    return poll(&wait_for, 1, static_cast<int>(milliseconds)) > 0;
 }
 
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone)

@@ -231,18 +231,18 @@ bool port_queued(port_handle& port, std::uint32_t& count)
     return true;
 }
 
-void port_wait(port_handle& port, std::uint32_t milliseconds)
+bool port_wait(port_handle& port, std::uint32_t milliseconds)
 {
     // A port opened without overlapped I/O cannot be waited on beside the
     // stop event: its queue is looked at every port_wait_slice_ms instead.
     const std::int64_t end = monotonic_ms() + milliseconds;
     for (;;) {
         std::uint32_t queued = 0;
-        if (!port_queued(port, queued) || queued > 0 || stop.requested.load())
-            return;
+        if (!port_queued(port, queued) || queued > 0)
+            return true;
         const std::int64_t left = end - monotonic_ms();
-        if (left <= 0)
-            return;
+        if (left <= 0 || stop.requested.load())
+            return false;
         sleep_ms(static_cast<std::uint32_t>(left < port_wait_slice_ms ? left : port_wait_slice_ms));
     }
 }

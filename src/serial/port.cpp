@@ -89,10 +89,11 @@ std::uint32_t bytes_waiting(serial_port& port)
     return port.ahead_end - port.ahead_start + queued;
 }
 
-void wait_for_byte(serial_port& port, std::uint32_t milliseconds)
+bool wait_for_byte(serial_port& port, std::uint32_t milliseconds)
 {
-    if (port.ahead_start == port.ahead_end && milliseconds > 0)
-        port_wait(port.handle, milliseconds);
+    if (port.ahead_start != port.ahead_end)
+        return true;
+    return milliseconds > 0 && port_wait(port.handle, milliseconds);
 }
 
 std::int64_t quiet_time(std::int64_t asked, std::int64_t took)

@@ -58,7 +58,8 @@ std::uint32_t bytes_waiting(serial_port& port);
 
 // Waits at most `milliseconds` for a first byte; returns at once when one is
 // buffered or queued, when the device is gone or when a stop signal comes.
-void wait_for_byte(serial_port& port, std::uint32_t milliseconds);
+// True when a read may now bring a byte (or find the device gone).
+bool wait_for_byte(serial_port& port, std::uint32_t milliseconds);
 
 // How much of a wait that was asked to last at most `asked` and took `took`
 // milliseconds counts as time without a byte: a pause counts as no time
