@@ -13,6 +13,8 @@
 #    plain reader's on the same paced stream.
 # 3. Silent: a unit that answers nothing, for 10 s; imutap's share of one
 #    core and its wake-ups per second.
+# 4. Port gone: the unit streams 10 packets, then its pty is hung up and
+#    stays away; 10 s from the start, the same figures.
 # Each is run RUNS times (default 3), the two readers taking turns, and the
 # medians are reported. The "steal" column is the time the virtual machine's
 # host gave to others during the run: runs with much of it are slowed down.
@@ -31,6 +33,7 @@ runs=${3:-3}
 paced_rate=1000
 paced_seconds=10
 silent_seconds=10
+gone_seconds=10
 packet_bytes=30
 
 # The programs, built first where missing or out of date (a new build
@@ -177,21 +180,39 @@ printf "median: imutap %.3f %% of one core while streaming, the plain reader %.3
     "$(column_median 2 paced.txt)" "$(column_median 1 paced.txt)" "$(column_median 3 paced.txt)" \
     "$(column_median 5 paced.txt)"
 
-echo "== a unit that answers nothing, $silent_seconds s"
-printf "%-4s %12s %12s %8s %6s\n" run "imutap %core" "wake-ups/s" "RSS kB" steal%
-: > "$work/silent.txt"
-for run in $(seq 1 "$runs"); do
+# imutap on a unit started with these emulator options, ended with q after
+# `seconds`; one line of figures appended to $work/$name.txt.
+idle_run() {
+    local name=$1 seconds=$2
+    shift 2
+    local ticks
     ticks=$(cpu_ticks)
     rm -f "$work/log.txt"
-    "$emulator" -q -n 0 -l "$link" --keys q --keys-delay $((silent_seconds * 1000)) -- \
+    "$emulator" -q "$@" -l "$link" --keys q --keys-delay $((seconds * 1000)) -- \
         "$measure" "$report" "$work/output.txt" -- "$logger" "$work/log.txt" -m a -t 0.01
     line=$(awk -v user="$(value user_seconds "$report")" -v sys="$(value system_seconds "$report")" \
         -v wall="$(value wall_seconds "$report")" -v switches="$(value voluntary_switches "$report")" \
         -v rss="$(value max_rss_kb "$report")" -v steal="$(steal_percent "$ticks")" \
-        'BEGIN { printf "%.3f %.0f %d %s\n", 100 * (user + sys) / wall, switches / wall, rss, steal }')
-    echo "$line" >> "$work/silent.txt"
+        'BEGIN { printf "%.3f %.1f %d %s %.2f\n", 100 * (user + sys) / wall, switches / wall, rss, steal, wall }')
+    echo "$line" >> "$work/$name.txt"
     # shellcheck disable=SC2086
-    printf "%-4s %12s %12s %8s %6s\n" "$run" $line
+    printf "%-4s %12s %12s %8s %6s %8s\n" "$run" $line
+}
+
+echo "== a unit that answers nothing, $silent_seconds s"
+printf "%-4s %12s %12s %8s %6s %8s\n" run "imutap %core" "wake-ups/s" "RSS kB" steal% "wall s"
+: > "$work/silent.txt"
+for run in $(seq 1 "$runs"); do
+    idle_run silent "$silent_seconds" -n 0
 done
-printf "median: imutap %.3f %% of one core, %.0f wake-ups/s\n" \
+printf "median: imutap %.3f %% of one core, %.1f wake-ups/s\n" \
     "$(column_median 1 silent.txt)" "$(column_median 2 silent.txt)"
+
+echo "== the port gone after 10 packets, $gone_seconds s in all"
+printf "%-4s %12s %12s %8s %6s %8s\n" run "imutap %core" "wake-ups/s" "RSS kB" steal% "wall s"
+: > "$work/gone.txt"
+for run in $(seq 1 "$runs"); do
+    idle_run gone "$gone_seconds" -r 100 --replug 10:3600000
+done
+printf "median: imutap %.3f %% of one core, %.1f wake-ups/s\n" \
+    "$(column_median 1 gone.txt)" "$(column_median 2 gone.txt)"

@@ -15,6 +15,9 @@ namespace {
 
 constexpr int said_silent_unit = 1;
 constexpr std::uint32_t reopen_interval_ms = 1000;
+// A key that has waited this long inside a pass is taken there, so that `q`
+// ends even a long pass (a large decimation) within about a second.
+constexpr std::int64_t key_wait_in_pass_ms = 500;
 
 struct run_context {
     const run_options& options;
@@ -141,15 +144,35 @@ bool take_packet(run_context& run)
     return true;
 }
 
-// Passes until 'q' or a stop signal.
+// Inside a pass, after a packet that is not the pass's last: notes when a
+// key is first seen waiting, and takes it once it has waited
+// key_wait_in_pass_ms. True when the run is to end now.
+bool look_inside_pass(run_context& run, std::int64_t& key_seen_at)
+{
+    if (run.key_taken)
+        return false;
+    if (key_seen_at < 0) {
+        if (key_waiting())
+            key_seen_at = elapsed_ms();
+        return false;
+    }
+    return elapsed_ms() - key_seen_at >= key_wait_in_pass_ms && look_at_keyboard(run);
+}
+
+// Passes until 'q' or a stop signal. A `q` taken inside a pass ends the run
+// without that pass's line.
 void acquire(run_context& run)
 {
     const run_options& options = run.options;
     for (;;) {
         run.key_taken = false;
-        for (std::int32_t i = 0; i < options.decimation; ++i)
+        std::int64_t key_seen_at = -1;
+        for (std::int32_t i = 0; i < options.decimation; ++i) {
             if (!take_packet(run))
                 return;
+            if (i + 1 < options.decimation && look_inside_pass(run, key_seen_at))
+                return;
+        }
         if (!run.state.last_bad)
             output_packet(options.mode, options.dt, run.state.packets_read, run.packet,
                           options.dos_time, run.log, options.output_period, run.times,

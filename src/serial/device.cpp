@@ -56,10 +56,23 @@ serial_status ended_early(const exchange& x, device_notes& notes, char mode)
     return serial_status::ok;
 }
 
+// Milliseconds left of a step that began at `start`; 0 once it is past its
+// limit.
+std::uint32_t step_left_ms(std::int64_t start)
+{
+    const std::int64_t left = exchange_step_limit_ms - (elapsed_ms() - start);
+    return left < 0 ? 0 : static_cast<std::uint32_t>(left + 1);
+}
+
 // "P", wait 100 ms, read what came; again until a read brings nothing.
+// Reads that keep bringing bytes may be a backlog queued before the first "P"
+// being emptied, 255 bytes a round: while what waits to be read keeps
+// shrinking the unit has stopped, and the step's second counts from the
+// latest round in which it shrank.
 serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 {
-    const std::int64_t start = elapsed_ms();
+    std::int64_t start = elapsed_ms();
+    std::uint32_t waiting_before = bytes_waiting(x.port);
     for (;;) {
         send(x, command_stop);
         sleep_ms(100);
@@ -68,7 +81,11 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
             return early;
         if (count == 0)
             return serial_status::ok;
-        if (elapsed_ms() - start > exchange_step_limit_ms) {
+        const std::uint32_t waiting = bytes_waiting(x.port);
+        if (waiting < waiting_before)
+            start = elapsed_ms();
+        waiting_before = waiting;
+        if (step_left_ms(start) == 0) {
             say_once(notes, keeps_sending,
                      "AHRS does not stop sending on P; starting the exchange again\n", mode);
             return serial_status::silent;
@@ -77,6 +94,9 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 }
 
 // The mode letter until the unit acknowledges it; other bytes are dropped.
+// When a letter brings no byte at all the unit may be off or unplugged: the
+// exchange then waits for its first byte, read at once, or the end of the
+// step, so that a silent unit costs a few wake-ups a second, not hundreds.
 serial_status select_mode(exchange& x, device_notes& notes, char mode)
 {
     const int acknowledgement = expected_acknowledgement(mode);
@@ -86,14 +106,15 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
     for (;;) {
         send(x, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        receive(x, 1);
+        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(start)))
+            receive(x, 1);
         if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
         if (x.buffer[0] == acknowledgement)
             return serial_status::ok;
-        if (elapsed_ms() - start > exchange_step_limit_ms) {
+        if (step_left_ms(start) == 0) {
             say_once(notes, no_acknowledgement,
                      "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
             return serial_status::silent;

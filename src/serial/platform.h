@@ -59,6 +59,13 @@ bool port_set_timeouts(port_handle& port, const port_timeouts& timeouts);
 // the read timeout for a first byte, else returns no bytes. A stop signal
 // ends the wait early.
 port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted);
+// How many received bytes the system holds that no read has taken yet;
+// false when it cannot tell.
+bool port_queued(port_handle& port, std::uint32_t& count);
+// Waits at most `milliseconds` for a first byte to be queued; returns at once
+// when one is, when the device is gone or when a stop signal comes. True when
+// it ended on the port (a byte, or a device that may be gone).
+bool port_wait(port_handle& port, std::uint32_t milliseconds);
 // False when the bytes could not be sent; `gone` tells whether the device is
 // lost. A write whose bytes cannot go out within the write timeout (the
 // port's output held) gives up; on Linux so does one during which a stop

@@ -364,6 +364,22 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
     return {0, errno != EAGAIN && errno != EINTR};
 }
 
+bool port_queued(port_handle& port, std::uint32_t& count)
+{
+    int queued = 0;
+    if (ioctl(static_cast<int>(port.os), FIONREAD, &queued) != 0 || queued < 0)
+        return false;
+    count = static_cast<std::uint32_t>(queued);
+    return true;
+}
+
+bool port_wait(port_handle& port, std::uint32_t milliseconds)
+{
+    // One wake-up: the first byte, a hang-up, a signal or the time.
+    struct pollfd wait_for{static_cast<int>(port.os), POLLIN, 0};
+    return poll(&wait_for, 1, static_cast<int>(milliseconds)) > 0;
+}
+
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone)
 {
     gone = false;

@@ -42,6 +42,9 @@ std::atomic<int> key_slot{-1};
 // gave nothing.
 constexpr DWORD reader_poll_ms = 5;
 
+// How often port_wait looks at the port's queue.
+constexpr std::int64_t port_wait_slice_ms = 100;
+
 std::int64_t monotonic_ms()
 {
     LARGE_INTEGER frequency;
@@ -237,6 +240,32 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
     if (ReadFile(handle_of(port), buffer, wanted, &count, nullptr) == 0)
         return {0, device_gone(GetLastError())};
     return {count, false};
+}
+
+bool port_queued(port_handle& port, std::uint32_t& count)
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    if (ClearCommError(handle_of(port), &errors, &status) == 0)
+        return false;
+    count = status.cbInQue;
+    return true;
+}
+
+bool port_wait(port_handle& port, std::uint32_t milliseconds)
+{
+    // A port opened without overlapped I/O cannot be waited on beside the
+    // stop event: its queue is looked at every port_wait_slice_ms instead.
+    const std::int64_t end = monotonic_ms() + milliseconds;
+    for (;;) {
+        std::uint32_t queued = 0;
+        if (!port_queued(port, queued) || queued > 0)
+            return true;
+        const std::int64_t left = end - monotonic_ms();
+        if (left <= 0 || stop.requested.load())
+            return false;
+        sleep_ms(static_cast<std::uint32_t>(left < port_wait_slice_ms ? left : port_wait_slice_ms));
+    }
 }
 
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone)

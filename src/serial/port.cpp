@@ -84,26 +84,47 @@ port_read_result read_some(serial_port& port, std::uint8_t* destination, std::ui
     return port_read_result{count, false};
 }
 
+std::uint32_t bytes_waiting(serial_port& port)
+{
+    std::uint32_t queued = 0;
+    if (!port_queued(port.handle, queued))
+        queued = 0;
+    return port.ahead_end - port.ahead_start + queued;
+}
+
+bool wait_for_byte(serial_port& port, std::uint32_t milliseconds)
+{
+    if (port.ahead_start != port.ahead_end)
+        return true;
+    return milliseconds > 0 && port_wait(port.handle, milliseconds);
+}
+
+std::int64_t quiet_time(std::int64_t asked, std::int64_t took)
+{
+    return took > asked + pause_allowance_ms ? asked : took;
+}
+
 serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
                           std::int64_t silent_limit_ms)
 {
     std::uint32_t so_far = 0;
-    std::int64_t quiet_since = -1;
+    std::int64_t quiet_ms = 0; // run without a byte since the last one
     while (so_far < length) {
         if (stop_requested())
             return serial_status::interrupted;
+        // The clock only where the read may wait: a read served from the
+        // read-ahead returns at once.
+        const std::int64_t before = port.ahead_start == port.ahead_end ? elapsed_ms() : 0;
         const port_read_result got = read_some(port, destination + so_far, length - so_far);
         if (got.gone)
             return serial_status::lost;
         if (got.count > 0) {
             so_far += got.count;
-            quiet_since = -1;
+            quiet_ms = 0;
             continue;
         }
-        const std::int64_t now = elapsed_ms();
-        if (quiet_since < 0)
-            quiet_since = now;
-        else if (now - quiet_since >= silent_limit_ms)
+        quiet_ms += quiet_time(first_byte_wait_ms, elapsed_ms() - before);
+        if (quiet_ms >= silent_limit_ms)
             return serial_status::silent;
     }
     return serial_status::ok;

@@ -38,6 +38,10 @@ constexpr std::uint32_t write_wait_ms = 1000;
 // A packet read that sees no byte for this long gives up, unless told a
 // longer limit for a unit that sends packets further apart.
 constexpr std::int64_t silent_unit_ms = 1000;
+// A wait for the port that ends later than asked by more than this was a
+// pause of the process (stopped and continued, held by a debugger, a virtual
+// machine or a laptop paused), not time in which the unit was heard from.
+constexpr std::int64_t pause_allowance_ms = 100;
 
 // Opens and sets up the port. On failure it prints the step's message with
 // the system's number (when `report` is set), closes what it opened and
@@ -51,8 +55,24 @@ bool close_port(serial_port& port);
 // most first_byte_wait_ms for a first byte.
 port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted);
 
+// Bytes that can be read without waiting: the read-ahead and the system's
+// queue (the read-ahead alone when the system cannot tell).
+std::uint32_t bytes_waiting(serial_port& port);
+
+// Waits at most `milliseconds` for a first byte; returns at once when one is
+// buffered or queued, when the device is gone or when a stop signal comes.
+// True when a read may now bring a byte (or find the device gone).
+bool wait_for_byte(serial_port& port, std::uint32_t milliseconds);
+
+// How much of a wait that was asked to last at most `asked` and took `took`
+// milliseconds counts as time without a byte: a pause counts as no time
+// beyond what was asked.
+std::int64_t quiet_time(std::int64_t asked, std::int64_t took);
+
 // Stores exactly `length` bytes at `destination`, however they arrive; takes
 // no byte beyond them. Ends early when the unit stays silent for
-// `silent_limit_ms`, the port is lost or a stop signal comes.
+// `silent_limit_ms`, the port is lost or a stop signal comes. Only time in
+// which the process ran and no byte came counts towards the silence: after a
+// pause of the process what the system queued meanwhile is read first.
 serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
                           std::int64_t silent_limit_ms = silent_unit_ms);

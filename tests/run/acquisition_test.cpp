@@ -313,6 +313,19 @@ TEST_F(Acquisition, upper_case_q_is_ignored_and_q_ends_the_run)
     EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
 }
 
+TEST_F(Acquisition, q_ends_a_long_pass_within_about_a_second_without_its_line)
+{
+    // -d 5000 at 100 packets/s: a pass lasts 50 s.
+    ASSERT_TRUE(start_unit(s, {"-r", "100"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c", "-d", "5000"}, true));
+    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)); // streaming
+    send_keys(s.logger, "q");
+    const auto asked = clock_type::now();
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1200));
+    EXPECT_TRUE(log_lines(s).empty());
+}
+
 TEST_F(Acquisition, q_ends_a_streaming_run_with_status_zero_and_whole_lines)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "500"}));

@@ -178,6 +178,62 @@ TEST_F(Hardening, an_out_of_step_stream_recovers_through_initialisation)
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
 }
 
+TEST_F(Hardening, a_paused_logger_reads_what_was_queued_meanwhile_without_initialising_again)
+{
+    // Stopped for 3 s and continued (Ctrl-Z and fg, a debugger, a virtual
+    // machine held): what the pty queued meanwhile is read, and the unit is
+    // not taken for silent. At 1,000 packets/s the pty fills and the unit
+    // waits for room, sending on once the logger reads again.
+    struct paced {
+        int rate;
+        int count;
+    };
+    for (const paced& unit : {paced{100, 450}, paced{1000, 4500}}) {
+        SCOPED_TRACE(unit.rate);
+        ASSERT_TRUE(start_unit(s, {"-r", std::to_string(unit.rate), "-n", std::to_string(unit.count)}));
+        ASSERT_TRUE(start_logger(s, {"-m", "a"}, true));
+        ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)) << s.logger.said; // streaming
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(s.logger.pid, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        kill(s.logger.pid, SIGCONT);
+        ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 20000)) << s.logger.said;
+        send_keys(s.logger, "q");
+        EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+        // Said once: at the unit's end, not after the pause.
+        const std::string& out = s.logger.said;
+        EXPECT_EQ(out.find("AHRS silent"), out.rfind("AHRS silent")) << out;
+        const std::string sent = commands_sent(s);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
+        const std::vector<std::string> lines = log_lines(s);
+        expect_lines_one_to(lines, unit.count);
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            const auto counter = [&](std::size_t k) { return std::stol(lines[k].substr(lines[k].rfind(' ') + 1)); };
+            ASSERT_EQ(counter(i), (counter(i - 1) + 1) % 65536) << i;
+        }
+        restart_session(s);
+    }
+}
+
+TEST_F(Hardening, a_unit_left_streaming_with_a_backlog_is_quieted_without_a_false_report)
+{
+    // A unit left streaming by an earlier run: the pty holds several KiB
+    // that quieting reads away 255 bytes a round, for longer than a second.
+    ASSERT_TRUE(start_unit(s, {"--streaming", "-r", "1000"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));
+    ASSERT_TRUE(wait_for_output(s.logger, " \r", 15000)) << s.logger.said; // streaming
+    send_keys(s.logger, "q");
+    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
+    EXPECT_EQ(s.logger.said.find("does not stop sending"), std::string::npos) << s.logger.said;
+    const std::string sent = commands_sent(s);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
+    EXPECT_GT(std::count(sent.begin(), sent.end(), 'P'), 10) << sent; // there was a backlog
+    const std::vector<std::string> lines = log_lines(s);
+    ASSERT_FALSE(lines.empty());
+    expect_lines_one_to(lines, static_cast<long long>(lines.size()));
+}
+
 TEST_F(Hardening, a_port_that_disappears_and_returns_is_reopened)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "400", "--replug", "100:1500"}));

@@ -21,6 +21,7 @@ using clock_type = std::chrono::steady_clock;
 struct fake_unit {
     int fd = -1;
     bool answer_mode = true;
+    int mode_answer_delay_ms = 0;
     bool answer_get = true;
     std::size_t get_reply_size = 0; // 0: one packet of the mode
     std::atomic<bool> streaming{false};
@@ -67,6 +68,7 @@ void serve(fake_unit& unit)
                     reply.resize(unit.get_reply_size, 0x55);
                 write_all(unit.fd, reply);
             } else if (unit.answer_mode) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(unit.mode_answer_delay_ms));
                 unit.mode = byte;
                 write_all(unit.fd, {static_cast<std::uint8_t>(byte - 32)});
             }
@@ -212,6 +214,23 @@ TEST(init_device, no_answer_to_get_gives_length_zero_and_continue_is_sent)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stop(run);
     EXPECT_EQ(commands(run.unit), "PcPGC");
+}
+
+TEST(init_device, a_mode_letter_without_an_answer_waits_for_the_first_byte_before_the_next)
+{
+    // A unit that wakes up slowly: its answer comes 300 ms after the letter.
+    // One letter is sent, not one every few milliseconds, and the late answer
+    // is taken within the step.
+    exchange_run run;
+    run.unit.mode_answer_delay_ms = 300;
+    start(run);
+    device_notes notes;
+    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(run.length, 30u);
+    EXPECT_EQ(run.said, "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop(run);
+    EXPECT_EQ(commands(run.unit), "PaPGC");
 }
 
 TEST(init_device, an_unacknowledged_mode_gives_up_after_its_limit_and_says_so_once)
