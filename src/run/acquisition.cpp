@@ -1,6 +1,7 @@
 #include "run/acquisition.h"
 
 #include "output/display.h"
+#include "output/log_file.h"
 #include "output/log_line.h"
 #include "packet/packet.h"
 #include "serial/device.h"
@@ -16,7 +17,7 @@ constexpr std::uint32_t reopen_interval_ms = 1000;
 
 struct run_context {
     const run_options& options;
-    std::FILE* log;
+    log_file& log;
     port_choice choice;
     serial_port port{};
     run_state state{};
@@ -40,6 +41,7 @@ bool look_at_keyboard(run_context& run)
 // Waits for a lost port to come back, trying to open it about once a second.
 bool recover_port(run_context& run)
 {
+    log_write_out(run.log);
     if (run.port.open)
         close_port(run.port);
     std::printf("serial port lost; waiting for it to come back\n");
@@ -94,6 +96,8 @@ bool read_one_packet(run_context& run)
         case serial_status::interrupted:
             return false;
         case serial_status::silent:
+            // The lines read so far go out before the unit is waited for.
+            log_write_out(run.log);
             say_once(run.notes, said_silent_unit,
                      "AHRS silent for 1 s; initialising it again\n", run.options.mode);
             if (look_at_keyboard(run) || !bring_up_unit(run))
@@ -142,10 +146,15 @@ void acquire(run_context& run)
         for (std::int32_t i = 0; i < options.decimation; ++i)
             if (!take_packet(run))
                 return;
-        if (!run.state.last_bad)
-            output_packet(options.mode, options.dt, run.state.packets_read, run.packet,
-                          options.dos_time, run.log, options.output_period, run.times,
-                          elapsed_ms);
+        if (!run.state.last_bad) {
+            char line[log_line_capacity];
+            const std::size_t length =
+                make_log_line(line, options.mode, options.dt, run.state.packets_read, run.packet,
+                              options.dos_time, options.output_period, run.times, elapsed_ms);
+            if (length != 0)
+                log_put_line(run.log, line, length);
+        }
+        log_write_due(run.log, elapsed_ms());
         if (!run.key_taken && key_waiting())
             run.state.last_key = key_read();
         if (run.state.last_key == 'q' || stop_requested())
@@ -162,11 +171,11 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
     return mode_has_layout && consecutive_bad > 5 && (consecutive_bad - 5) % 100 == 0;
 }
 
-int run_acquisition(const run_options& options, std::FILE* log)
+int run_acquisition(const run_options& options, log_file& log)
 {
     run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate}};
     if (!open_port(run.choice, run.port, true)) {
-        std::fclose(log);
+        log_close(log);
         console_end();
         return 1;
     }
@@ -180,11 +189,12 @@ int run_acquisition(const run_options& options, std::FILE* log)
         std::fprintf(stderr, "Port Closing isn't successed: %d\n", code);
     }
     keyboard_end();
-    // A write error (a full disk) shows in the stream's error flag.
-    const bool written = std::ferror(log) == 0;
-    const bool closed = std::fclose(log) == 0;
-    if (!closed || !written)
+    const bool closed = log_close(log);
+    if (!closed)
         std::printf("Error: Can't close the file\n");
+    if (log.lines_lost != 0)
+        std::printf("%llu lines could not be written to the log file\n",
+                    static_cast<unsigned long long>(log.lines_lost));
     console_end();
-    return closed && written ? 0 : 1;
+    return closed && log.lines_lost == 0 ? 0 : 1;
 }

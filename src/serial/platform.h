@@ -58,6 +58,9 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone);
 bool port_close(port_handle& port);
 int last_error();
+// True when the file name names the port's own device (through another path
+// or a link too). Neither is opened.
+bool port_names_file(const char* port_name, const char* file_name);
 
 // Suspends the thread; a stop signal ends the wait early.
 void sleep_ms(std::uint32_t milliseconds);
