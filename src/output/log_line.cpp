@@ -67,11 +67,10 @@ static bool reconstructed_time(double dt, std::uint32_t packets_read, double out
     return true;
 }
 
-void output_packet(char mode, double dt, std::uint32_t packets_read, const std::uint8_t* packet,
-                   bool dos_time, std::FILE* log, double output_period, time_state& state,
-                   clock_ms_fn clock)
+std::size_t make_log_line(char* line, char mode, double dt, std::uint32_t packets_read,
+                          const std::uint8_t* packet, bool dos_time, double output_period,
+                          time_state& state, clock_ms_fn clock)
 {
-    char line[log_line_capacity];
     char* at = put_count(line, packets_read);
     if (dos_time) {
         state.now = clock_seconds(clock);
@@ -79,9 +78,20 @@ void output_packet(char mode, double dt, std::uint32_t packets_read, const std::
     } else if (dt >= 0.0) {
         double t = 0.0;
         if (!reconstructed_time(dt, packets_read, output_period, state, clock, t))
-            return;
+            return 0;
         at = put_value(at, t);
     }
     at = put_log_values(at, mode, packet);
-    std::fwrite(line, 1, static_cast<std::size_t>(at - line), log);
+    return static_cast<std::size_t>(at - line);
+}
+
+void output_packet(char mode, double dt, std::uint32_t packets_read, const std::uint8_t* packet,
+                   bool dos_time, std::FILE* log, double output_period, time_state& state,
+                   clock_ms_fn clock)
+{
+    char line[log_line_capacity];
+    const std::size_t length = make_log_line(line, mode, dt, packets_read, packet, dos_time,
+                                             output_period, state, clock);
+    if (length != 0)
+        std::fwrite(line, 1, length, log);
 }

@@ -21,9 +21,15 @@ using clock_ms_fn = std::int64_t (*)();
 // Room for the longest line: a 320-character time column and 15 values.
 constexpr std::size_t log_line_capacity = 1024;
 
-// Writes at most one log line for an accepted packet (mode 'a', 'c' or 'r').
-// With dt >= 0 and no DOS time the line is left out when it would come less
-// than output_period seconds after the previous one.
+// Makes at most one log line for an accepted packet (mode 'a', 'c' or 'r')
+// in `line` (log_line_capacity bytes); returns its length, line end
+// included. With dt >= 0 and no DOS time the line is left out (length 0)
+// when it would come less than output_period seconds after the previous one.
+std::size_t make_log_line(char* line, char mode, double dt, std::uint32_t packets_read,
+                          const std::uint8_t* packet, bool dos_time, double output_period,
+                          time_state& state, clock_ms_fn clock);
+
+// The same line, written to a stdio stream.
 void output_packet(char mode, double dt, std::uint32_t packets_read, const std::uint8_t* packet,
                    bool dos_time, std::FILE* log, double output_period, time_state& state,
                    clock_ms_fn clock);

@@ -2,6 +2,7 @@
 
 #include "output/console.h"
 #include "output/display.h"
+#include "output/log_file.h"
 #include "output/log_line.h"
 #include "packet/packet.h"
 #include "serial/device.h"
@@ -21,7 +22,7 @@ constexpr std::int64_t key_wait_in_pass_ms = 500;
 
 struct run_context {
     const run_options& options;
-    std::FILE* log;
+    log_file& log;
     port_choice choice;
     std::int64_t silent_limit_ms;
     serial_port port{};
@@ -47,6 +48,7 @@ bool look_at_keyboard(run_context& run)
 // Waits for a lost port to come back, trying to open it about once a second.
 bool recover_port(run_context& run)
 {
+    log_write_out(run.log);
     if (run.port.open)
         close_port(run.port);
     console_say("serial port lost; waiting for it to come back\n");
@@ -102,6 +104,8 @@ bool read_one_packet(run_context& run)
         case serial_status::interrupted:
             return false;
         case serial_status::silent: {
+            // The lines read so far go out before the unit is waited for.
+            log_write_out(run.log);
             char message[80];
             std::snprintf(message, sizeof message, "AHRS silent for %g s; initialising it again\n",
                           static_cast<double>(run.silent_limit_ms) / 1000.0);
@@ -173,10 +177,15 @@ void acquire(run_context& run)
             if (i + 1 < options.decimation && look_inside_pass(run, key_seen_at))
                 return;
         }
-        if (!run.state.last_bad)
-            output_packet(options.mode, options.dt, run.state.packets_read, run.packet,
-                          options.dos_time, run.log, options.output_period, run.times,
-                          elapsed_ms);
+        if (!run.state.last_bad) {
+            char line[log_line_capacity];
+            const std::size_t length =
+                make_log_line(line, options.mode, options.dt, run.state.packets_read, run.packet,
+                              options.dos_time, options.output_period, run.times, elapsed_ms);
+            if (length != 0)
+                log_put_line(run.log, line, length);
+        }
+        log_write_due(run.log, elapsed_ms());
         if (!run.key_taken && key_waiting())
             run.state.last_key = key_read();
         if (run.state.last_key == 'q' || stop_requested())
@@ -205,12 +214,12 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
     return mode_has_layout && consecutive_bad > 5 && (consecutive_bad - 5) % 100 == 0;
 }
 
-int run_acquisition(const run_options& options, std::FILE* log)
+int run_acquisition(const run_options& options, log_file& log)
 {
     run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate},
                     packet_silence_limit_ms(options.dt)};
     if (!open_port(run.choice, run.port, true)) {
-        std::fclose(log);
+        log_close(log);
         console_end();
         return 1;
     }
@@ -224,14 +233,15 @@ int run_acquisition(const run_options& options, std::FILE* log)
         std::fprintf(stderr, "Port Closing isn't successed: %d\n", code);
     }
     keyboard_end();
-    // A write error (a full disk) shows in the stream's error flag.
-    const bool written = std::ferror(log) == 0;
-    const bool closed = std::fclose(log) == 0;
+    const bool closed = log_close(log);
     // What the console could not take yet goes out now, waiting for it if
     // need be: nothing is acquired any more, and the log is safe.
     console_drain();
-    if (!closed || !written)
+    if (!closed)
         std::printf("Error: Can't close the file\n");
+    if (log.lines_lost != 0)
+        std::printf("%llu lines could not be written to the log file\n",
+                    static_cast<unsigned long long>(log.lines_lost));
     console_end();
-    return closed && written ? 0 : 1;
+    return closed && log.lines_lost == 0 ? 0 : 1;
 }

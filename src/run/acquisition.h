@@ -1,10 +1,10 @@
 // The run: port set-up, bringing the unit up, passes of packets, shutdown.
 #pragma once
 
+#include "output/log_file.h"
 #include "run/options.h"
 
 #include <cstdint>
-#include <cstdio>
 
 // The loop's working variables.
 struct run_state {
@@ -27,4 +27,4 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout);
 std::int64_t packet_silence_limit_ms(double dt);
 
 // Everything after start-up; returns the exit status.
-int run_acquisition(const run_options& options, std::FILE* log);
+int run_acquisition(const run_options& options, log_file& log);

@@ -1,15 +1,15 @@
+#include "output/log_file.h"
 #include "run/acquisition.h"
 #include "run/options.h"
 #include "run/texts.h"
 #include "serial/platform.h"
+#include "serial/port.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
-// The log file's stdio buffer: at full speed a line goes out with every
-// packet, and a large buffer writes them in few system calls.
+// The log file's buffer: at full speed a line comes with every packet, and a
+// large buffer writes them in few system calls.
 constexpr std::size_t log_buffer_size = 64 * 1024;
 
 int main(int argc, char** argv)
@@ -38,14 +38,28 @@ int main(int argc, char** argv)
 
     std::fputs(options.mode == 'a' ? angle_header : sensor_header, stdout);
 
-    // Outlives the stream, which the run closes.
-    std::vector<char> log_buffer(log_buffer_size);
-    std::FILE* log = std::fopen(argv[1], "wb");
-    if (log == nullptr) {
-        const int code = errno;
-        std::printf("could not create log file %s: %s\n", argv[1], std::strerror(code));
+    // A log file on the port itself would send the log to the unit.
+    const port_choice port{options.port_digit, options.port_path, options.baud_rate};
+    if (port_is_file(port, argv[1])) {
+        std::printf("log file %s is the serial port\n", argv[1]);
         return 1;
     }
-    std::setvbuf(log, log_buffer.data(), _IOFBF, log_buffer.size());
+    // Outlives the log file, which the run closes.
+    std::vector<char> log_buffer(log_buffer_size);
+    log_file log;
+    int error = 0;
+    switch (log_open(argv[1], log, log_buffer.data(), log_buffer.size(), error)) {
+    case file_open_result::opened:
+        break;
+    case file_open_result::in_use:
+        std::printf("log file %s is in use by another imutap\n", argv[1]);
+        return 1;
+    case file_open_result::failed: {
+        char reason[256];
+        error_text(error, reason, sizeof reason);
+        std::printf("could not create log file %s: %s\n", argv[1], reason);
+        return 1;
+    }
+    }
     return run_acquisition(options, log);
 }

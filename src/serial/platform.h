@@ -73,6 +73,9 @@ bool port_wait(port_handle& port, std::uint32_t milliseconds);
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone);
 bool port_close(port_handle& port);
 int last_error();
+// True when the file name names the port's own device (through another path
+// or a link too). Neither is opened.
+bool port_names_file(const char* port_name, const char* file_name);
 
 // Suspends the thread; a stop signal ends the wait early.
 void sleep_ms(std::uint32_t milliseconds);

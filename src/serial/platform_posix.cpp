@@ -420,6 +420,21 @@ int last_error()
     return errno;
 }
 
+bool port_names_file(const char* port_name, const char* file_name)
+{
+    char path[32];
+    const char* chosen = nullptr;
+    struct stat port_found;
+    struct stat file_found;
+    if (!device_path(port_name, path, chosen) || stat(chosen, &port_found) != 0 ||
+        stat(file_name, &file_found) != 0)
+        return false;
+    // A device node names its device by number, whatever its path.
+    if (S_ISCHR(port_found.st_mode) && S_ISCHR(file_found.st_mode))
+        return port_found.st_rdev == file_found.st_rdev;
+    return port_found.st_dev == file_found.st_dev && port_found.st_ino == file_found.st_ino;
+}
+
 void sleep_ms(std::uint32_t milliseconds)
 {
     struct timespec wait{static_cast<time_t>(milliseconds / 1000),

@@ -293,6 +293,19 @@ int last_error()
     return static_cast<int>(GetLastError());
 }
 
+bool port_names_file(const char* port_name, const char* file_name)
+{
+    // Both as the system resolves them: "COM3", "com3" and "\\.\COM3" are one device.
+    char port_path[MAX_PATH];
+    char file_path[MAX_PATH];
+    const DWORD port_length = GetFullPathNameA(port_name, MAX_PATH, port_path, nullptr);
+    const DWORD file_length = GetFullPathNameA(file_name, MAX_PATH, file_path, nullptr);
+    if (port_length == 0 || port_length >= MAX_PATH || file_length == 0 || file_length >= MAX_PATH)
+        return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, port_path, -1, file_path, -1) ==
+           CSTR_EQUAL;
+}
+
 void sleep_ms(std::uint32_t milliseconds)
 {
     if (stop.wake != nullptr)

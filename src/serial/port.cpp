@@ -11,6 +11,13 @@ static void build_port_name(char digit, char (&name)[5])
     name[3] = digit;
 }
 
+bool port_is_file(const port_choice& choice, const char* file_name)
+{
+    char name[5];
+    build_port_name(choice.digit, name);
+    return port_names_file(choice.path != nullptr ? choice.path : name, file_name);
+}
+
 static bool fail_step(serial_port& port, const char* message, bool report)
 {
     const int code = last_error();

@@ -48,6 +48,9 @@ constexpr std::int64_t pause_allowance_ms = 100;
 // returns false.
 bool open_port(const port_choice& choice, serial_port& port, bool report);
 
+// True when `file_name` is the chosen port itself.
+bool port_is_file(const port_choice& choice, const char* file_name);
+
 // Closes the port; false (with last_error()) when the system refused.
 bool close_port(serial_port& port);
 

@@ -1,0 +1,33 @@
+// The operating-system operations on the log file. file_posix.cpp and
+// file_win32.cpp each provide all of them for their system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class file_open_result {
+    opened,
+    in_use, // another imutap holds the file
+    failed,
+};
+
+// Opens the file for writing, creating it when it is missing, without
+// emptying it; takes it for exclusive use (an advisory lock on Linux, the
+// share mode on Windows), and only then empties it. A file held by another
+// run is left as it is. `error` gets the system's number on failure.
+file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error);
+
+// Writes all `count` bytes, however many calls it takes; returns 0, or the
+// system's number of the error that stopped it, with `written` the bytes
+// that went out before it.
+int file_write(std::intptr_t handle, const void* bytes, std::uint32_t count,
+               std::uint32_t& written);
+
+// Cuts the file to `size` bytes; the next write goes there.
+bool file_cut(std::intptr_t handle, std::uint64_t size);
+
+// Closes the file, giving up exclusive use; false when the system refused.
+bool file_close(std::intptr_t handle);
+
+// The system's text for one of its error numbers.
+void error_text(int code, char* text, std::size_t size);

@@ -1,0 +1,88 @@
+// The log file on Windows: opened without truncating, shared for reading
+// only (so a second writer is refused), then emptied.
+#include "output/file_platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+HANDLE handle_of(std::intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool move_to(HANDLE file, std::uint64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+}
+
+} // namespace
+
+file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error)
+{
+    const HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = static_cast<int>(GetLastError());
+        return error == ERROR_SHARING_VIOLATION ? file_open_result::in_use : file_open_result::failed;
+    }
+    // Only a file on a disk is emptied: NUL or a pipe are written as they are.
+    if (GetFileType(file) == FILE_TYPE_DISK && (!move_to(file, 0) || SetEndOfFile(file) == 0)) {
+        error = static_cast<int>(GetLastError());
+        CloseHandle(file);
+        return file_open_result::failed;
+    }
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return file_open_result::opened;
+}
+
+int file_write(std::intptr_t handle, const void* bytes, std::uint32_t count, std::uint32_t& written)
+{
+    const char* from = static_cast<const char*>(bytes);
+    written = 0;
+    while (written < count) {
+        DWORD done = 0;
+        if (WriteFile(handle_of(handle), from + written, count - written, &done, nullptr) == 0) {
+            written += done;
+            return static_cast<int>(GetLastError());
+        }
+        if (done == 0)
+            return ERROR_WRITE_FAULT;
+        written += done;
+    }
+    return 0;
+}
+
+bool file_cut(std::intptr_t handle, std::uint64_t size)
+{
+    const HANDLE file = handle_of(handle);
+    return move_to(file, size) && SetEndOfFile(file) != 0;
+}
+
+bool file_close(std::intptr_t handle)
+{
+    return CloseHandle(handle_of(handle)) != 0;
+}
+
+void error_text(int code, char* text, std::size_t size)
+{
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(code), 0, text,
+                                        static_cast<DWORD>(size), nullptr);
+    if (length == 0) {
+        std::strncpy(text, "error", size);
+        text[size - 1] = '\0';
+        return;
+    }
+    // The system's texts end in a full stop and a line end.
+    std::size_t end = length;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.' ||
+                       text[end - 1] == ' '))
+        --end;
+    text[end] = '\0';
+}
