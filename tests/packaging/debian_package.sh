@@ -26,6 +26,7 @@ done
 dpkg-deb --contents "$deb" | awk '{ print $1, $NF }' > "$scratch/contents.txt"
 for file in usr/bin/imutap usr/bin/imutap-emu \
             usr/share/man/man1/imutap.1.gz usr/share/man/man1/imutap-emu.1.gz \
+            usr/share/man/man1/imutap-inspect.1.gz \
             usr/share/doc/imutap/copyright usr/share/doc/imutap/changelog.gz \
             usr/share/doc/imutap/README.md; do
     grep -q "^-rw.* \./$file\$" "$scratch/contents.txt" || fail "$file missing"

@@ -12,6 +12,7 @@ cmake --install "$build" --prefix "$prefix" > "$scratch/install.txt"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for file in bin/imutap bin/imutap-emu share/man/man1/imutap.1 share/man/man1/imutap-emu.1 \
+            share/man/man1/imutap-inspect.1 \
             share/doc/imutap/README.md share/doc/imutap/LICENSE; do
     [ -f "$prefix/$file" ] || fail "$file not installed"
 done
