@@ -195,7 +195,7 @@ std::string slurp(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct session : ::testing::Test {
+struct EmulatorProcess : ::testing::Test {
     temp_dir dir;
     std::string link = dir.path + "/unit";
     emulator emu;
@@ -217,7 +217,7 @@ struct session : ::testing::Test {
     }
 };
 
-TEST_F(session, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
+TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
 {
     spawn(emu, {"-l", link}, STDOUT_FILENO);
     ASSERT_TRUE(wait_for_link(link));
@@ -228,14 +228,14 @@ TEST_F(session, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
-TEST_F(session, BadOptionsEndWithStatusTwoAndAReason)
+TEST_F(EmulatorProcess, BadOptionsEndWithStatusTwoAndAReason)
 {
     spawn(emu, {"--nope"}, STDERR_FILENO);
     EXPECT_EQ(wait_exit(emu), 2);
     EXPECT_NE(read_all(emu.out_fd).find("unknown option '--nope'"), std::string::npos);
 }
 
-TEST_F(session, AnswersModeSelectionAndGet)
+TEST_F(EmulatorProcess, AnswersModeSelectionAndGet)
 {
     start({});
     send(fd, "a");
@@ -253,7 +253,7 @@ TEST_F(session, AnswersModeSelectionAndGet)
     EXPECT_TRUE(read_until_quiet(fd, 50).empty()) << "one packet per G";
 }
 
-TEST_F(session, ContinuousOutputStopsAtAPacketBoundaryOnP)
+TEST_F(EmulatorProcess, ContinuousOutputStopsAtAPacketBoundaryOnP)
 {
     start({"-r", "1000"});
     send(fd, "C");
@@ -266,7 +266,7 @@ TEST_F(session, ContinuousOutputStopsAtAPacketBoundaryOnP)
     EXPECT_TRUE(read_until_quiet(fd, 50).empty());
 }
 
-TEST_F(session, StreamingAtPowerOnTalksBeforeAnyCommand)
+TEST_F(EmulatorProcess, StreamingAtPowerOnTalksBeforeAnyCommand)
 {
     start({"--streaming", "-r", "1000"});
     bytes stream = read_bytes(fd, 90, 1000);
@@ -274,7 +274,7 @@ TEST_F(session, StreamingAtPowerOnTalksBeforeAnyCommand)
     expect_packet_run(stream, 30);
 }
 
-TEST_F(session, CountLimitStreamsExactlyNPacketsThenNothing)
+TEST_F(EmulatorProcess, CountLimitStreamsExactlyNPacketsThenNothing)
 {
     start({"-r", "0", "-n", "7"});
     send(fd, "cC");
@@ -286,7 +286,7 @@ TEST_F(session, CountLimitStreamsExactlyNPacketsThenNothing)
     EXPECT_TRUE(read_until_quiet(fd, 50).empty());
 }
 
-TEST_F(session, CommandLogHasOneTimedLinePerByte)
+TEST_F(EmulatorProcess, CommandLogHasOneTimedLinePerByte)
 {
     std::string log = dir.path + "/commands.log";
     start({"--log-commands", log});
@@ -315,7 +315,7 @@ TEST_F(session, CommandLogHasOneTimedLinePerByte)
     EXPECT_GE(times[2] - times[1], 60'000) << "microseconds";
 }
 
-TEST_F(session, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
+TEST_F(EmulatorProcess, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
 {
     start({"-r", "0", "--replug", "2:300"});
     send(fd, "cC");
@@ -346,7 +346,7 @@ TEST_F(session, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
     EXPECT_EQ(counter_of(g.data(), 30), 2u) << "the counter goes on";
 }
 
-TEST_F(session, ExclusiveModeEndsWhenTheLoggerCloses)
+TEST_F(EmulatorProcess, ExclusiveModeEndsWhenTheLoggerCloses)
 {
     start({});
     ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
@@ -365,7 +365,7 @@ TEST_F(session, ExclusiveModeEndsWhenTheLoggerCloses)
     EXPECT_EQ(exclusive, 0);
 }
 
-TEST_F(session, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
+TEST_F(EmulatorProcess, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
 {
     // The command plays a tiny logger: start the stream, read 5 packets, then its keys.
     std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path + "/out'; cat >'" +
@@ -379,7 +379,7 @@ TEST_F(session, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
-TEST_F(session, CommandKilledBySignalGivesStatus128PlusSignal)
+TEST_F(EmulatorProcess, CommandKilledBySignalGivesStatus128PlusSignal)
 {
     spawn(emu, {"-q", "-l", link, "--", "/bin/sh", "-c", "kill -TERM $$"});
     EXPECT_EQ(wait_exit(emu), 128 + SIGTERM);

@@ -73,7 +73,7 @@ unsigned counter_of(const std::string& line)
     return static_cast<unsigned>(std::stoul(line.substr(line.rfind(' ') + 1)));
 }
 
-TEST_F(Acquisition, every_mode_logs_each_packet_once_in_order_with_its_count)
+TEST_F(Acquisition, EveryModeLogsEachPacketOnceInOrderWithItsCount)
 {
     for (char mode : {'a', 'c', 'r'}) {
         SCOPED_TRACE(mode);
@@ -91,7 +91,7 @@ TEST_F(Acquisition, every_mode_logs_each_packet_once_in_order_with_its_count)
     }
 }
 
-TEST_F(Acquisition, the_unit_is_quieted_set_to_the_mode_and_started_with_the_waits)
+TEST_F(Acquisition, TheUnitIsQuietedSetToTheModeAndStartedWithTheWaits)
 {
     log_all(20, {"-m", "c"});
     const std::vector<command_byte> bytes = commands_of(read_file(s.dir + "/commands.txt"));
@@ -113,7 +113,7 @@ TEST_F(Acquisition, the_unit_is_quieted_set_to_the_mode_and_started_with_the_wai
     }
 }
 
-TEST_F(Acquisition, decimation_thins_the_log_but_not_the_console)
+TEST_F(Acquisition, DecimationThinsTheLogButNotTheConsole)
 {
     const std::vector<std::string> lines = log_all(40, {"-m", "c", "-d", "4"});
     ASSERT_EQ(lines.size(), 10u);
@@ -129,7 +129,7 @@ TEST_F(Acquisition, decimation_thins_the_log_but_not_the_console)
     EXPECT_EQ(count, 4);
 }
 
-TEST_F(Acquisition, a_bad_packet_is_reported_and_neither_logged_nor_shown)
+TEST_F(Acquisition, ABadPacketIsReportedAndNeitherLoggedNorShown)
 {
     const std::vector<std::string> lines =
         log_all(30, {"-m", "c"}, {"--bad-checksum", "10", "--bad-header", "14"});
@@ -147,7 +147,7 @@ TEST_F(Acquisition, a_bad_packet_is_reported_and_neither_logged_nor_shown)
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
 }
 
-TEST_F(Acquisition, six_bad_packets_in_a_row_initialise_the_unit_once)
+TEST_F(Acquisition, SixBadPacketsInARowInitialiseTheUnitOnce)
 {
     const std::vector<std::string> lines =
         log_all(60, {"-m", "a"}, {"-r", "500", "--bad-checksum", "11-16,31-50"});
@@ -174,7 +174,7 @@ TEST_F(Acquisition, six_bad_packets_in_a_row_initialise_the_unit_once)
 // order, to the unit's last. (Unpaced, the unit would run a pty's worth of
 // packets ahead, and quieting reads a backlog away 255 bytes per 100 ms:
 // seconds.)
-TEST_F(Acquisition, initialising_again_mid_stream_loses_reorders_and_skips_nothing_after_it)
+TEST_F(Acquisition, InitialisingAgainMidStreamLosesReordersAndSkipsNothingAfterIt)
 {
     constexpr int count = 4000;
     const std::vector<std::string> lines =
@@ -221,7 +221,7 @@ TEST_F(Acquisition, initialising_again_mid_stream_loses_reorders_and_skips_nothi
 // The unit sends each byte at the pace of the rate the logger set: at 2400
 // and 1200 baud the answer to "G" is still coming after the logger's 100 ms
 // wait, and a packet arrives a few bytes at a time.
-TEST_F(Acquisition, every_packet_is_logged_at_the_pace_of_a_real_line)
+TEST_F(Acquisition, EveryPacketIsLoggedAtThePaceOfARealLine)
 {
     struct row {
         const char* baud_rate;
@@ -248,7 +248,7 @@ TEST_F(Acquisition, every_packet_is_logged_at_the_pace_of_a_real_line)
 
 // Packets two seconds apart, and the logger told so with -t 2: each read
 // waits for its packet instead of taking the unit for silent.
-TEST_F(Acquisition, a_unit_sending_every_two_seconds_is_logged_without_initialising_again)
+TEST_F(Acquisition, AUnitSendingEveryTwoSecondsIsLoggedWithoutInitialisingAgain)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "0.5", "-n", "2", "-v"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c", "-t", "2"}));
@@ -271,7 +271,7 @@ TEST_F(Acquisition, a_unit_sending_every_two_seconds_is_logged_without_initialis
     EXPECT_NEAR(second - first, 2.0, 1e-9);
 }
 
-TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)
+TEST_F(Acquisition, TimeColumnsReconstructedAndFromTheClock)
 {
     // Packets come much faster than one per 10 ms: the reconstructed time
     // runs ahead of the clock and is never pulled back.
@@ -297,7 +297,7 @@ TEST_F(Acquisition, time_columns_reconstructed_and_from_the_clock)
     }
 }
 
-TEST_F(Acquisition, upper_case_q_is_ignored_and_q_ends_the_run)
+TEST_F(Acquisition, UpperCaseQIsIgnoredAndQEndsTheRun)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "500"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));
@@ -313,7 +313,7 @@ TEST_F(Acquisition, upper_case_q_is_ignored_and_q_ends_the_run)
     EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
 }
 
-TEST_F(Acquisition, q_ends_a_long_pass_within_about_a_second_without_its_line)
+TEST_F(Acquisition, QEndsALongPassWithinAboutASecondWithoutItsLine)
 {
     // -d 5000 at 100 packets/s: a pass lasts 50 s.
     ASSERT_TRUE(start_unit(s, {"-r", "100"}));
@@ -326,7 +326,7 @@ TEST_F(Acquisition, q_ends_a_long_pass_within_about_a_second_without_its_line)
     EXPECT_TRUE(log_lines(s).empty());
 }
 
-TEST_F(Acquisition, q_ends_a_streaming_run_with_status_zero_and_whole_lines)
+TEST_F(Acquisition, QEndsAStreamingRunWithStatusZeroAndWholeLines)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "500"}));
     ASSERT_TRUE(start_logger(s, {"-m", "a", "-t", "0.002"}));

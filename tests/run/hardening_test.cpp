@@ -34,7 +34,7 @@ protected:
     unit_session s;
 };
 
-TEST_F(Hardening, a_stop_signal_while_the_unit_is_silent_keeps_every_line)
+TEST_F(Hardening, AStopSignalWhileTheUnitIsSilentKeepsEveryLine)
 {
     for (int signal_number : {SIGINT, SIGTERM, SIGQUIT}) {
         SCOPED_TRACE(signal_number);
@@ -50,7 +50,7 @@ TEST_F(Hardening, a_stop_signal_while_the_unit_is_silent_keeps_every_line)
     }
 }
 
-TEST_F(Hardening, a_hang_up_while_streaming_ends_in_order_with_whole_lines)
+TEST_F(Hardening, AHangUpWhileStreamingEndsInOrderWithWholeLines)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "2000"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
@@ -62,7 +62,7 @@ TEST_F(Hardening, a_hang_up_while_streaming_ends_in_order_with_whole_lines)
     expect_lines_one_to(lines, static_cast<long long>(lines.size()));
 }
 
-TEST_F(Hardening, closed_standard_streams_never_let_console_lines_into_the_log)
+TEST_F(Hardening, ClosedStandardStreamsNeverLetConsoleLinesIntoTheLog)
 {
     // Started with standard output and error closed, as a supervisor may:
     // the log file must not take their place. With standard input closed too
@@ -86,7 +86,7 @@ TEST_F(Hardening, closed_standard_streams_never_let_console_lines_into_the_log)
     }
 }
 
-TEST_F(Hardening, a_console_stopped_with_ctrl_s_holds_up_neither_the_run_nor_a_message)
+TEST_F(Hardening, AConsoleStoppedWithCtrlSHoldsUpNeitherTheRunNorAMessage)
 {
     // While the console is stopped, every other packet from 1001 to 1119 has
     // a bad checksum: more reports than the console can keep.
@@ -117,7 +117,7 @@ TEST_F(Hardening, a_console_stopped_with_ctrl_s_holds_up_neither_the_run_nor_a_m
     EXPECT_EQ(counts_of(log_lines(s)), expected);
 }
 
-TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
+TEST_F(Hardening, QEndsTheRunQuicklyWhileTheUnitNeverAnswers)
 {
     ASSERT_TRUE(start_unit(s, {"--ignore", "PcGC"})); // answers nothing
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
@@ -131,7 +131,7 @@ TEST_F(Hardening, q_ends_the_run_quickly_while_the_unit_never_answers)
     EXPECT_TRUE(log_lines(s).empty());
 }
 
-TEST_F(Hardening, a_stop_signal_ends_the_exchange_with_a_unit_that_never_answers)
+TEST_F(Hardening, AStopSignalEndsTheExchangeWithAUnitThatNeverAnswers)
 {
     ASSERT_TRUE(start_unit(s, {"--ignore", "PaGC"})); // answers nothing
     ASSERT_TRUE(start_logger(s, {}));
@@ -143,7 +143,7 @@ TEST_F(Hardening, a_stop_signal_ends_the_exchange_with_a_unit_that_never_answers
     EXPECT_TRUE(log_lines(s).empty());
 }
 
-TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resumes)
+TEST_F(Hardening, AUnitSilentMidStreamIsInitialisedAgainAndLoggingResumes)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "300", "--silence", "100:1500"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
@@ -163,7 +163,7 @@ TEST_F(Hardening, a_unit_silent_mid_stream_is_initialised_again_and_logging_resu
     EXPECT_GE(std::count(sent.begin(), sent.end(), 'G'), 2);
 }
 
-TEST_F(Hardening, an_out_of_step_stream_recovers_through_initialisation)
+TEST_F(Hardening, AnOutOfStepStreamRecoversThroughInitialisation)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "200", "--drop-byte", "50"}));
     ASSERT_TRUE(start_logger(s, {"-m", "a"}));
@@ -178,7 +178,7 @@ TEST_F(Hardening, an_out_of_step_stream_recovers_through_initialisation)
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
 }
 
-TEST_F(Hardening, a_paused_logger_reads_what_was_queued_meanwhile_without_initialising_again)
+TEST_F(Hardening, APausedLoggerReadsWhatWasQueuedMeanwhileWithoutInitialisingAgain)
 {
     // Stopped for 3 s and continued (Ctrl-Z and fg, a debugger, a virtual
     // machine held): what the pty queued meanwhile is read, and the unit is
@@ -215,7 +215,7 @@ TEST_F(Hardening, a_paused_logger_reads_what_was_queued_meanwhile_without_initia
     }
 }
 
-TEST_F(Hardening, a_unit_left_streaming_with_a_backlog_is_quieted_without_a_false_report)
+TEST_F(Hardening, AUnitLeftStreamingWithABacklogIsQuietedWithoutAFalseReport)
 {
     // A unit left streaming by an earlier run: the pty holds several KiB
     // that quieting reads away 255 bytes a round, for longer than a second.
@@ -234,7 +234,7 @@ TEST_F(Hardening, a_unit_left_streaming_with_a_backlog_is_quieted_without_a_fals
     expect_lines_one_to(lines, static_cast<long long>(lines.size()));
 }
 
-TEST_F(Hardening, a_port_that_disappears_and_returns_is_reopened)
+TEST_F(Hardening, APortThatDisappearsAndReturnsIsReopened)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "400", "--replug", "100:1500"}));
     ASSERT_TRUE(start_logger(s, {"-m", "r"}));
@@ -250,7 +250,7 @@ TEST_F(Hardening, a_port_that_disappears_and_returns_is_reopened)
     EXPECT_GT(counts.back(), 200);
 }
 
-TEST_F(Hardening, a_short_answer_to_get_is_recovered_from_by_the_106th_bad_packet)
+TEST_F(Hardening, AShortAnswerToGetIsRecoveredFromByThe106thBadPacket)
 {
     // The first two answers are cut short: the learned length is wrong until
     // the third initialisation, on the 106th bad packet in a row.
@@ -266,7 +266,7 @@ TEST_F(Hardening, a_short_answer_to_get_is_recovered_from_by_the_106th_bad_packe
     EXPECT_GT(counts.front(), 105);
 }
 
-TEST_F(Hardening, the_terminal_is_left_as_it_was_found)
+TEST_F(Hardening, TheTerminalIsLeftAsItWasFound)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "500"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));

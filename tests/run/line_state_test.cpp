@@ -33,7 +33,7 @@ protected:
 // that the unit stops before its next packet), the unit unplugged and plugged
 // in again (a new pty left the same way): every good packet is logged, the
 // same on every line.
-TEST_F(LineState, a_line_left_in_any_state_is_set_up_raw_and_every_packet_logged)
+TEST_F(LineState, ALineLeftInAnyStateIsSetUpRawAndEveryPacketLogged)
 {
     std::string raw_log;
     for (const char* state : {"raw", "xonxoff", "7e1-rtscts"}) {
@@ -80,7 +80,7 @@ TEST_F(LineState, a_line_left_in_any_state_is_set_up_raw_and_every_packet_logged
 // The unit holds the logger's output for good (XOFF on a line with software
 // flow control): each command gives up after a second, and q or a stop signal
 // ends the run about a second later at most, every line whole.
-TEST_F(LineState, a_held_output_never_keeps_q_or_a_stop_signal_waiting)
+TEST_F(LineState, AHeldOutputNeverKeepsQOrAStopSignalWaiting)
 {
     for (int ending : {0, SIGINT, SIGTERM}) {
         SCOPED_TRACE(ending);

@@ -81,7 +81,7 @@ protected:
     unit_session s;
 };
 
-TEST_F(LogFile, a_kill_loses_at_most_about_a_second_of_lines)
+TEST_F(LogFile, AKillLosesAtMostAboutASecondOfLines)
 {
     for (int rate : {100, 1000}) {
         SCOPED_TRACE(rate);
@@ -109,7 +109,7 @@ TEST_F(LogFile, a_kill_loses_at_most_about_a_second_of_lines)
     }
 }
 
-TEST_F(LogFile, a_full_disk_keeps_whole_lines_counts_the_lost_and_ends_with_status_one)
+TEST_F(LogFile, AFullDiskKeepsWholeLinesCountsTheLostAndEndsWithStatusOne)
 {
     // The disk fills after about a second's lines and has room again a
     // second after the logger said so. A file-size limit (SIGXFSZ ignored)
@@ -190,7 +190,7 @@ TEST_F(LogFile, a_full_disk_keeps_whole_lines_counts_the_lost_and_ends_with_stat
     }
 }
 
-TEST_F(LogFile, a_second_logger_is_refused_the_file_until_the_first_ends)
+TEST_F(LogFile, ASecondLoggerIsRefusedTheFileUntilTheFirstEnds)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "1000"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
@@ -217,7 +217,7 @@ TEST_F(LogFile, a_second_logger_is_refused_the_file_until_the_first_ends)
     EXPECT_EQ(read_file(log_name), "");
 }
 
-TEST_F(LogFile, the_serial_port_itself_is_refused_as_the_log_file)
+TEST_F(LogFile, TheSerialPortItselfIsRefusedAsTheLogFile)
 {
     ASSERT_TRUE(start_unit(s, {}));
     const std::string device = fs::canonical(s.link).string();
