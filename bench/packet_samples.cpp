@@ -1,7 +1,7 @@
 #include "packet_samples.h"
 
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 packet_samples make_packet_samples(char mode, std::size_t count)
 {

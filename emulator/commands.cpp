@@ -1,6 +1,6 @@
-#include "commands.hpp"
+#include "commands.h"
 
-#include "packet_builder.hpp"
+#include "packet_builder.h"
 
 namespace {
 

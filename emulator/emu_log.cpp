@@ -1,4 +1,4 @@
-#include "emu_log.hpp"
+#include "emu_log.h"
 
 #include <cerrno>
 #include <cstdarg>

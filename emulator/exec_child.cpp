@@ -1,4 +1,4 @@
-#include "exec_child.hpp"
+#include "exec_child.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "index_list.hpp"
+#include "index_list.h"
 
-#include "text_numbers.hpp"
+#include "text_numbers.h"
 
 #include <limits>
 

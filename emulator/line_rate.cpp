@@ -1,4 +1,4 @@
-#include "line_rate.hpp"
+#include "line_rate.h"
 
 // termios2 carries the rate as a number; <termios.h> would clash with these headers.
 #include <asm/termbits.h>

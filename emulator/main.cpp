@@ -1,9 +1,9 @@
-#include "emu_log.hpp"
-#include "mono_clock.hpp"
-#include "options.hpp"
-#include "serve.hpp"
-#include "signals.hpp"
-#include "usage.hpp"
+#include "emu_log.h"
+#include "mono_clock.h"
+#include "options.h"
+#include "serve.h"
+#include "signals.h"
+#include "usage.h"
 
 #include <cstdio>
 #include <string>

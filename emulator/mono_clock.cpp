@@ -1,4 +1,4 @@
-#include "mono_clock.hpp"
+#include "mono_clock.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "motion.hpp"
+#include "motion.h"
 
 namespace {
 

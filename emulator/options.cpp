@@ -1,6 +1,6 @@
-#include "options.hpp"
+#include "options.h"
 
-#include "text_numbers.hpp"
+#include "text_numbers.h"
 
 #include <algorithm>
 #include <string_view>

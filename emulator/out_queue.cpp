@@ -1,4 +1,4 @@
-#include "out_queue.hpp"
+#include "out_queue.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "packet_builder.hpp"
+#include "packet_builder.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "pty_link.hpp"
+#include "pty_link.h"
 
 #include <cerrno>
 #include <cstdio>

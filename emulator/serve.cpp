@@ -1,13 +1,13 @@
-#include "serve.hpp"
+#include "serve.h"
 
-#include "commands.hpp"
-#include "exec_child.hpp"
-#include "line_rate.hpp"
-#include "mono_clock.hpp"
-#include "out_queue.hpp"
-#include "pty_link.hpp"
-#include "stream.hpp"
-#include "unit.hpp"
+#include "commands.h"
+#include "exec_child.h"
+#include "line_rate.h"
+#include "mono_clock.h"
+#include "out_queue.h"
+#include "pty_link.h"
+#include "stream.h"
+#include "unit.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "signals.hpp"
+#include "signals.h"
 
 namespace {
 

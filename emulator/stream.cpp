@@ -1,8 +1,8 @@
-#include "stream.hpp"
+#include "stream.h"
 
-#include "index_list.hpp"
-#include "mono_clock.hpp"
-#include "packet_builder.hpp"
+#include "index_list.h"
+#include "mono_clock.h"
+#include "packet_builder.h"
 
 #include <algorithm>
 #include <cmath>

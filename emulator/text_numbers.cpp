@@ -1,4 +1,4 @@
-#include "text_numbers.hpp"
+#include "text_numbers.h"
 
 #include <cmath>
 #include <cstdlib>

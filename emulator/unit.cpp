@@ -1,7 +1,7 @@
-#include "unit.hpp"
+#include "unit.h"
 
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 #include <algorithm>
 

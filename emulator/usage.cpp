@@ -1,4 +1,4 @@
-#include "usage.hpp"
+#include "usage.h"
 
 void print_usage(std::FILE* out)
 {

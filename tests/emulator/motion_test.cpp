@@ -1,5 +1,5 @@
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "index_list.hpp"
-#include "options.hpp"
+#include "index_list.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The unit's answers to commands and its continuous output, driven without a pty: the
 // tests play the serving loop, taking bytes off the output queue as a reader would.
-#include "commands.hpp"
-#include "mono_clock.hpp"
-#include "options.hpp"
-#include "out_queue.hpp"
-#include "stream.hpp"
-#include "unit.hpp"
+#include "commands.h"
+#include "mono_clock.h"
+#include "options.h"
+#include "out_queue.h"
+#include "stream.h"
+#include "unit.h"
 
 #include <gtest/gtest.h>
 

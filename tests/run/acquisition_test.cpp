@@ -1,8 +1,8 @@
 // The logger run end to end against the emulated unit through a pty.
 #include "unit_session.h"
 
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 #include <gtest/gtest.h>
 

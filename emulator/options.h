@@ -1,6 +1,6 @@
 #pragma once
 
-#include "index_list.hpp"
+#include "index_list.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "emu_log.hpp"
-#include "options.hpp"
-#include "out_queue.hpp"
+#include "emu_log.h"
+#include "options.h"
+#include "out_queue.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "options.hpp"
-#include "signals.hpp"
+#include "options.h"
+#include "signals.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "emu_log.hpp"
-#include "options.hpp"
-#include "out_queue.hpp"
-#include "unit.hpp"
+#include "emu_log.h"
+#include "options.h"
+#include "out_queue.h"
+#include "unit.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "emu_log.hpp"
-#include "options.hpp"
-#include "signals.hpp"
+#include "emu_log.h"
+#include "options.h"
+#include "signals.h"
 
 // Exit status when the pty, the link or the command log cannot be set up.
 constexpr int setup_failed_status = 1;

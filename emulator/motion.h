@@ -1,6 +1,6 @@
 #pragma once
 
-#include "packet_builder.hpp"
+#include "packet_builder.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "options.hpp"
+#include "options.h"
 
 #include <cstddef>
 #include <string>
