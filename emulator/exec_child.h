@@ -16,7 +16,7 @@ struct child_proc {
     int kill_signal = 0;        // last signal passed on to the child
 };
 
-bool start_child(const emu_options& o, const signal_masks& masks, int64_t now, child_proc& child,
+bool start_child(const emu_options& options, const signal_masks& masks, int64_t now, child_proc& child,
                  std::string& error);
 
 // True once the child has ended; status is its exit status, or 128 + signal.
@@ -26,4 +26,4 @@ bool child_ended(child_proc& child, int& status);
 void signal_child(child_proc& child, int number);
 
 // Writes the key text and closes the pipe.
-void send_keys(const emu_options& o, child_proc& child);
+void send_keys(const emu_options& options, child_proc& child);

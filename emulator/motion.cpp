@@ -28,17 +28,17 @@ constexpr int32_t yaw_rate = 2160;         // 9.89 deg/s
 constexpr uint32_t temperature_period = 6000;
 constexpr int32_t temperature_swing = 8;
 
-// sin of step i of 256 to the full turn.
-int32_t sine_step(uint32_t i)
+// sin of step `step` of 256 to the full turn.
+int32_t sine_step(uint32_t step)
 {
-    i &= 255;
-    if (i <= 64)
-        return quarter_sine[i];
-    if (i <= 128)
-        return quarter_sine[128 - i];
-    if (i <= 192)
-        return -quarter_sine[i - 128];
-    return -quarter_sine[256 - i];
+    step &= 255;
+    if (step <= 64)
+        return quarter_sine[step];
+    if (step <= 128)
+        return quarter_sine[128 - step];
+    if (step <= 192)
+        return -quarter_sine[step - 128];
+    return -quarter_sine[256 - step];
 }
 
 // sin of a turn fraction (65536 = full turn) times 32767, interpolated.
@@ -90,9 +90,9 @@ int32_t tilt_component(int32_t angle_raw)
     return int32_t(int64_t(one_g) * angle_raw * 355 / (113LL * 32767));
 }
 
-int16_t clamp16(int32_t v)
+int16_t clamp16(int32_t value)
 {
-    return int16_t(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+    return int16_t(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
 }
 
 uint16_t channel_of(int32_t sensor_raw)

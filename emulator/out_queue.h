@@ -45,29 +45,29 @@ struct cut_result {
     uint64_t first_stream_index = 0;  // lowest stream index among them
 };
 
-void queue_init(out_queue& q, size_t byte_capacity, size_t item_capacity);
-size_t queue_pending(const out_queue& q);
-bool queue_has_room(const out_queue& q, size_t bytes, size_t items);
-size_t queue_room_bytes(const out_queue& q);
-size_t queue_room_items(const out_queue& q);
+void queue_init(out_queue& queue, size_t byte_capacity, size_t item_capacity);
+size_t queue_pending(const out_queue& queue);
+bool queue_has_room(const out_queue& queue, size_t bytes, size_t items);
+size_t queue_room_bytes(const out_queue& queue);
+size_t queue_room_items(const out_queue& queue);
 
 // Room for `bytes` at the tail (compacting if needed); the caller checked queue_has_room.
-uint8_t* queue_reserve(out_queue& q, size_t bytes);
+uint8_t* queue_reserve(out_queue& queue, size_t bytes);
 // Makes `length` reserved bytes an item; its begin and end are set here.
-void queue_commit(out_queue& q, size_t length, queue_item item);
+void queue_commit(out_queue& queue, size_t length, queue_item item);
 
 // Bytes the writer may send now: up to the hold item's end, if there is one.
-size_t queue_writable(const out_queue& q);
-const uint8_t* queue_front(const out_queue& q);
-void queue_consume(out_queue& q, size_t written);
+size_t queue_writable(const out_queue& queue);
+const uint8_t* queue_front(const out_queue& queue);
+void queue_consume(out_queue& queue, size_t written);
 
 // Takes the oldest item whose bytes have all been written, if any.
-bool queue_pop_done(out_queue& q, queue_item& done);
+bool queue_pop_done(out_queue& queue, queue_item& done);
 
 // Which items queue_cut throws away: all that have not begun, or only the stream
 // packets among them (always the queue's last items: they are built behind every answer).
 enum class cut_scope { unsent, unsent_stream };
 
 // Throws away items not yet begun; an item already begun goes out in full.
-cut_result queue_cut(out_queue& q, cut_scope scope);
-void queue_clear(out_queue& q);
+cut_result queue_cut(out_queue& queue, cut_scope scope);
+void queue_clear(out_queue& queue);

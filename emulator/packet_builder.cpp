@@ -14,13 +14,13 @@ uint8_t* put_field(uint8_t* at, uint16_t value)
     return at + 2;
 }
 
-uint8_t* put_triads(uint8_t* at, const raw_sample& s)
+uint8_t* put_triads(uint8_t* at, const raw_sample& sample)
 {
-    for (int16_t v : s.gyro)
+    for (int16_t v : sample.gyro)
         at = put_field(at, uint16_t(v));
-    for (int16_t v : s.accel)
+    for (int16_t v : sample.accel)
         at = put_field(at, uint16_t(v));
-    for (int16_t v : s.mag)
+    for (int16_t v : sample.mag)
         at = put_field(at, uint16_t(v));
     return at;
 }
@@ -40,22 +40,22 @@ uint8_t packet_checksum(const uint8_t* packet, size_t length)
     return uint8_t(sum & 0xFF);
 }
 
-size_t build_packet(char mode, const raw_sample& s, uint16_t counter, uint8_t* out)
+size_t build_packet(char mode, const raw_sample& sample, uint16_t counter, uint8_t* out)
 {
     uint8_t* at = out;
     *at++ = header_byte;
     if (mode == 'a') {
-        at = put_field(at, uint16_t(s.roll));
-        at = put_field(at, uint16_t(s.pitch));
-        at = put_field(at, uint16_t(s.yaw));
-        at = put_triads(at, s);
+        at = put_field(at, uint16_t(sample.roll));
+        at = put_field(at, uint16_t(sample.pitch));
+        at = put_field(at, uint16_t(sample.yaw));
+        at = put_triads(at, sample);
     } else if (mode == 'r') {
-        for (uint16_t v : s.channels)
+        for (uint16_t v : sample.channels)
             at = put_field(at, v);
     } else {
-        at = put_triads(at, s);
+        at = put_triads(at, sample);
     }
-    at = put_field(at, s.temperature);
+    at = put_field(at, sample.temperature);
     at = put_field(at, counter);
     size_t length = size_t(at - out) + 1;
     *at = packet_checksum(out, length);

@@ -9,4 +9,4 @@ constexpr int setup_failed_status = 1;
 
 // Sets up the unit's pty and link, prints the ready line, starts the command if any,
 // and serves the unit until a stop signal or the command's end. Returns the exit status.
-int serve_unit(const emu_options& o, const emu_log& log, const signal_masks& masks);
+int serve_unit(const emu_options& options, const emu_log& log, const signal_masks& masks);

@@ -35,12 +35,12 @@ bool parse_real(std::string_view text, double& value)
 }
 
 bool parse_pair(std::string_view text, uint64_t a_max, uint64_t b_max, bool b_optional,
-                uint64_t& a, uint64_t& b, bool& has_b)
+                uint64_t& first, uint64_t& second, bool& has_b)
 {
     size_t colon = text.find(':');
     has_b = colon != std::string_view::npos;
     if (!has_b)
-        return b_optional && parse_unsigned(text, a_max, a);
-    return parse_unsigned(text.substr(0, colon), a_max, a)
-        && parse_unsigned(text.substr(colon + 1), b_max, b);
+        return b_optional && parse_unsigned(text, a_max, first);
+    return parse_unsigned(text.substr(0, colon), a_max, first)
+        && parse_unsigned(text.substr(colon + 1), b_max, second);
 }

@@ -14,4 +14,4 @@ bool parse_real(std::string_view text, double& value);
 // "A:B" with both parts unsigned; B is optional when b_optional is set
 // (has_b tells whether it was given).
 bool parse_pair(std::string_view text, uint64_t a_max, uint64_t b_max, bool b_optional,
-                uint64_t& a, uint64_t& b, bool& has_b);
+                uint64_t& first, uint64_t& second, bool& has_b);

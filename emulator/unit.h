@@ -25,20 +25,20 @@ struct unit_state {
 };
 
 // The first power-on: fault budgets and sequence number from the options.
-void unit_start(const emu_options& o, unit_state& u, int64_t now);
+void unit_start(const emu_options& options, unit_state& unit, int64_t now);
 
 // Mode 'a', streaming only with --streaming; nothing else changes.
-void unit_power_on(const emu_options& o, unit_state& u, int64_t now);
+void unit_power_on(const emu_options& options, unit_state& unit, int64_t now);
 
-bool unit_silent(const unit_state& u, int64_t now);
-void unit_start_streaming(unit_state& u, int64_t now);
+bool unit_silent(const unit_state& unit, int64_t now);
+void unit_start_streaming(unit_state& unit, int64_t now);
 
 // Builds the next packet (sequence number u.seq) into the queue, applies faults,
 // keeps the first keep_bytes bytes (all when larger). The caller checked for room.
-void unit_queue_packet(unit_state& u, out_queue& q, item_kind kind, uint64_t stream_index,
+void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind, uint64_t stream_index,
                        uint8_t faults, size_t keep_bytes, bool hold);
 
 // Drops what the queue has not begun to write (scope as for queue_cut), and takes back
 // the sequence numbers and stream indices of the packets dropped, so they are built
 // again later.
-cut_result unit_cut_output(unit_state& u, out_queue& q, cut_scope scope);
+cut_result unit_cut_output(unit_state& unit, out_queue& queue, cut_scope scope);
