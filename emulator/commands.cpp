@@ -4,18 +4,18 @@
 
 namespace {
 
-constexpr uint8_t stop_command = 'P';
-constexpr uint8_t get_command = 'G';
-constexpr uint8_t continuous_command = 'C';
+constexpr std::uint8_t stop_command = 'P';
+constexpr std::uint8_t get_command = 'G';
+constexpr std::uint8_t continuous_command = 'C';
 
 // Why the unit lets this byte pass unanswered, or nullptr.
-const char* reason_to_ignore(uint8_t byte, unit_state& unit, int64_t now)
+const char* reason_to_ignore(std::uint8_t byte, unit_state& unit, std::int64_t now)
 {
     if (unit.finished)
         return "all packets sent, unit silent for good";
     if (unit_silent(unit, now))
         return "unit silent";
-    int64_t& left = unit.ignore_left[byte];
+    std::int64_t& left = unit.ignore_left[byte];
     if (left == 0)
         return nullptr;
     if (left > 0)
@@ -23,16 +23,16 @@ const char* reason_to_ignore(uint8_t byte, unit_state& unit, int64_t now)
     return "--ignore";
 }
 
-void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, const emu_log& log, int64_t now)
+void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, const emu_log& log, std::int64_t now)
 {
-    size_t length = packet_length(unit.mode);
-    size_t keep = length;
+    std::size_t length = packet_length(unit.mode);
+    std::size_t keep = length;
     if (unit.short_g_left != 0) {
         keep = options.short_g_bytes;
         if (unit.short_g_left > 0)
             --unit.short_g_left;
     }
-    uint64_t seq = unit.seq;
+    std::uint64_t seq = unit.seq;
     unit_queue_packet(unit, queue, item_kind::g_packet, 0, 0, keep, false);
     if (keep < length)
         note(log, now, "G: first %zu bytes of a %zu-byte packet (counter %u, --short-g)", keep, length,
@@ -41,10 +41,10 @@ void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, 
         note(log, now, "G: one %zu-byte packet (counter %u)", length, unsigned(seq & 0xFFFF));
 }
 
-void select_mode(uint8_t byte, unit_state& unit, out_queue& queue, const emu_log& log, int64_t now)
+void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const emu_log& log, std::int64_t now)
 {
     unit.mode = char(byte);
-    uint8_t reply = uint8_t(byte - 32);
+    std::uint8_t reply = std::uint8_t(byte - 32);
     *queue_reserve(queue, 1) = reply;
     queue_commit(queue, 1, queue_item{});
     note(log, now, "%s: mode %s, answered %s", byte_name(byte).c_str(), byte_name(byte).c_str(),
@@ -53,8 +53,8 @@ void select_mode(uint8_t byte, unit_state& unit, out_queue& queue, const emu_log
 
 } // namespace
 
-void handle_command(uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
-                    const emu_log& log, int64_t now)
+void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
+                    const emu_log& log, std::int64_t now)
 {
     if (const char* reason = reason_to_ignore(byte, unit, now)) {
         note(log, now, "%s: not answered (%s)", byte_name(byte).c_str(), reason);

@@ -32,7 +32,7 @@ constexpr int exec_failed_status = 127;
 
 } // namespace
 
-bool start_child(const emu_options& options, const signal_masks& masks, int64_t now, child_proc& child,
+bool start_child(const emu_options& options, const signal_masks& masks, std::int64_t now, child_proc& child,
                  std::string& error)
 {
     int keys_pipe[2] = {-1, -1};

@@ -6,11 +6,11 @@
 
 namespace {
 
-constexpr uint64_t max_index = std::numeric_limits<uint32_t>::max();
+constexpr std::uint64_t max_index = std::numeric_limits<std::uint32_t>::max();
 
 bool parse_range(std::string_view item, index_range& range)
 {
-    size_t dash = item.find('-');
+    std::size_t dash = item.find('-');
     if (dash == std::string_view::npos) {
         if (!parse_unsigned(item, max_index, range.first))
             return false;
@@ -27,7 +27,7 @@ bool parse_range(std::string_view item, index_range& range)
 bool parse_index_list(std::string_view text, std::vector<index_range>& list, std::string& error)
 {
     for (;;) {
-        size_t comma = text.find(',');
+        std::size_t comma = text.find(',');
         std::string_view item = text.substr(0, comma);
         index_range range;
         if (!parse_range(item, range)) {
@@ -42,7 +42,7 @@ bool parse_index_list(std::string_view text, std::vector<index_range>& list, std
     }
 }
 
-bool index_listed(const std::vector<index_range>& list, uint64_t index)
+bool index_listed(const std::vector<index_range>& list, std::uint64_t index)
 {
     for (const index_range& range : list)
         if (index >= range.first && index <= range.last)

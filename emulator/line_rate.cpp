@@ -4,7 +4,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-uint32_t line_rate(int fd)
+std::uint32_t line_rate(int fd)
 {
     struct termios2 settings{};
     if (ioctl(fd, TCGETS2, &settings) != 0)
@@ -12,9 +12,9 @@ uint32_t line_rate(int fd)
     return settings.c_ospeed;
 }
 
-int64_t byte_time_ns(uint32_t bits_per_second)
+std::int64_t byte_time_ns(std::uint32_t bits_per_second)
 {
     if (bits_per_second == 0)
         return 0;
-    return int64_t(10) * 1'000'000'000 / int64_t(bits_per_second);
+    return std::int64_t(10) * 1'000'000'000 / std::int64_t(bits_per_second);
 }

@@ -4,8 +4,8 @@
 
 // The line speed in bits per second that the logger set on the tty `fd` (any rate,
 // also one without a B constant); 0 when it cannot be read or is 0 (hang-up).
-uint32_t line_rate(int fd);
+std::uint32_t line_rate(int fd);
 
 // The time one byte takes on a line of `bits_per_second`: ten bits (start bit, eight
 // data bits, stop bit), in nanoseconds; 0 for a rate of 0.
-int64_t byte_time_ns(uint32_t bits_per_second);
+std::int64_t byte_time_ns(std::uint32_t bits_per_second);

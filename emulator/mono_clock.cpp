@@ -2,9 +2,9 @@
 
 #include <ctime>
 
-int64_t mono_now_ns()
+std::int64_t mono_now_ns()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }

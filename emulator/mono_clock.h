@@ -3,6 +3,6 @@
 #include <cstdint>
 
 // Nanoseconds on the monotonic clock (no jumps when the system time is set).
-int64_t mono_now_ns();
+std::int64_t mono_now_ns();
 
-constexpr int64_t ns_per_ms = 1'000'000;
+constexpr std::int64_t ns_per_ms = 1'000'000;

@@ -15,11 +15,11 @@
 // Every seventh packet (sequence number mod 7 == 3) carries fixed values for checking
 // rounding: gyro y is -1 (-0.004578 deg/s, "-0.00" at two decimals), and the voltage
 // channels hold the tie values of tie_channels.
-raw_sample sample_at(uint64_t seq);
+raw_sample sample_at(std::uint64_t seq);
 
-bool is_tie_packet(uint64_t seq);
+bool is_tie_packet(std::uint64_t seq);
 
 // Voltage channel raw values whose volts (raw * 5 / 4096) are exact decimal ties:
 // at six decimals 0.0390625, 2.5390625, 2.4609375, 2.6171875, 2.3828125;
 // at two decimals 3.125, 1.875, 4.375, 0.625.
-constexpr uint16_t tie_channels[9] = {32, 2080, 2016, 2144, 1952, 2560, 1536, 3584, 512};
+constexpr std::uint16_t tie_channels[9] = {32, 2080, 2016, 2144, 1952, 2560, 1536, 3584, 512};

@@ -54,7 +54,7 @@ constexpr line_name line_names[] = {
     {"7e1-rtscts", line_state::seven_bit},
 };
 
-constexpr uint64_t max_ms = 86'400'000;  // one day
+constexpr std::uint64_t max_ms = 86'400'000;  // one day
 constexpr double max_rate = 1e6;
 
 const option_entry* find_long(std::string_view name)
@@ -74,28 +74,28 @@ const option_entry* find_short(char name)
 }
 
 // "CHARS" or "CHARS:TIMES", entries separated by commas: "G", "G:3", "GP,a:2".
-bool parse_ignore(std::string_view text, int64_t (&times)[256], std::string& error)
+bool parse_ignore(std::string_view text, std::int64_t (&times)[256], std::string& error)
 {
     for (;;) {
-        size_t comma = text.find(',');
+        std::size_t comma = text.find(',');
         std::string_view entry = text.substr(0, comma);
-        size_t colon = entry.find(':');
+        std::size_t colon = entry.find(':');
         std::string_view chars = entry.substr(0, colon);
-        int64_t count = always;
+        std::int64_t count = always;
         if (colon != std::string_view::npos) {
-            uint64_t value = 0;
-            if (!parse_unsigned(entry.substr(colon + 1), uint64_t(INT64_MAX), value) || value == 0) {
+            std::uint64_t value = 0;
+            if (!parse_unsigned(entry.substr(colon + 1), std::uint64_t(INT64_MAX), value) || value == 0) {
                 error = "bad count in --ignore entry '" + std::string(entry) + "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
                 return false;
             }
-            count = int64_t(value);
+            count = std::int64_t(value);
         }
         if (chars.empty()) {
             error = "empty command list in --ignore entry '" + std::string(entry) + "'";
             return false;
         }
         for (char c : chars)
-            times[uint8_t(c)] = count;
+            times[std::uint8_t(c)] = count;
         if (comma == std::string_view::npos)
             return true;
         text.remove_prefix(comma + 1);
@@ -105,7 +105,7 @@ bool parse_ignore(std::string_view text, int64_t (&times)[256], std::string& err
 bool parse_event(std::string_view text, event_kind kind, const char* name,
                  std::vector<unit_event>& events, std::string& error)
 {
-    uint64_t packet = 0, ms = 0;
+    std::uint64_t packet = 0, ms = 0;
     bool has_ms = false;
     if (!parse_pair(text, UINT32_MAX, max_ms, false, packet, ms, has_ms) || packet == 0) {
         error = std::string("bad value '") + std::string(text) + "' for --" + name
@@ -114,7 +114,7 @@ bool parse_event(std::string_view text, event_kind kind, const char* name,
     }
     unit_event event;
     event.packet = packet;
-    event.ms = uint32_t(ms);
+    event.ms = std::uint32_t(ms);
     event.kind = kind;
     events.push_back(event);
     return true;
@@ -126,7 +126,7 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
         error = std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
         return false;
     };
-    uint64_t number = 0;
+    std::uint64_t number = 0;
     switch (id) {
     case opt_id::link:
         if (value.empty())
@@ -138,7 +138,7 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
             return bad_value("want packets per second from 0 to 1000000; 0 means unpaced");
         return true;
     case opt_id::count:
-        if (!parse_unsigned(value, uint64_t(INT64_MAX), number))
+        if (!parse_unsigned(value, std::uint64_t(INT64_MAX), number))
             return bad_value("want a whole number from 0 up");
         options.has_count = true;
         options.count = number;
@@ -175,13 +175,13 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
     case opt_id::ignore:
         return parse_ignore(value, options.ignore_times, error);
     case opt_id::short_g: {
-        uint64_t times = 0;
+        std::uint64_t times = 0;
         bool has_times = false;
-        if (!parse_pair(value, 255, uint64_t(INT64_MAX), true, options.short_g_bytes, times, has_times)
+        if (!parse_pair(value, 255, std::uint64_t(INT64_MAX), true, options.short_g_bytes, times, has_times)
             || (has_times && times == 0))
             return bad_value("want K or K:TIMES, K bytes from 0 to 255, TIMES from 1 up");
         options.has_short_g = true;
-        options.short_g_times = has_times ? int64_t(times) : always;
+        options.short_g_times = has_times ? std::int64_t(times) : always;
         return true;
     }
     case opt_id::log_commands:
@@ -196,7 +196,7 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
     case opt_id::keys_delay:
         if (!parse_unsigned(value, max_ms, number))
             return bad_value("want milliseconds from 0 to 86400000");
-        options.keys_delay_ms = int64_t(number);
+        options.keys_delay_ms = std::int64_t(number);
         return true;
     case opt_id::quiet:
         options.quiet = true;
@@ -248,7 +248,7 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& opti
         bool has_value = false;
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
             std::string_view body = arg.substr(2);
-            size_t equals = body.find('=');
+            std::size_t equals = body.find('=');
             entry = find_long(body.substr(0, equals));
             name = "--" + std::string(body.substr(0, equals));
             if (equals != std::string_view::npos) {

@@ -5,20 +5,20 @@
 namespace {
 
 // Where the oldest byte worth keeping starts: the begin of a partly written item.
-size_t keep_from(const out_queue& queue)
+std::size_t keep_from(const out_queue& queue)
 {
     return queue.first < queue.last ? queue.items[queue.first].begin : queue.head;
 }
 
 void compact(out_queue& queue)
 {
-    size_t base = keep_from(queue);
+    std::size_t base = keep_from(queue);
     if (base == 0 && queue.first == 0)
         return;
     std::memmove(queue.bytes.data(), queue.bytes.data() + base, queue.tail - base);
-    size_t count = queue.last - queue.first;
+    std::size_t count = queue.last - queue.first;
     std::memmove(static_cast<void*>(queue.items.data()), queue.items.data() + queue.first, count * sizeof(queue_item));
-    for (size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         queue.items[i].begin -= base;
         queue.items[i].end -= base;
     }
@@ -32,41 +32,41 @@ void compact(out_queue& queue)
 
 } // namespace
 
-void queue_init(out_queue& queue, size_t byte_capacity, size_t item_capacity)
+void queue_init(out_queue& queue, std::size_t byte_capacity, std::size_t item_capacity)
 {
     queue.bytes.assign(byte_capacity, 0);
     queue.items.assign(item_capacity, queue_item{});
     queue_clear(queue);
 }
 
-size_t queue_pending(const out_queue& queue)
+std::size_t queue_pending(const out_queue& queue)
 {
     return queue.tail - queue.head;
 }
 
-size_t queue_room_bytes(const out_queue& queue)
+std::size_t queue_room_bytes(const out_queue& queue)
 {
     return queue.bytes.size() - (queue.tail - keep_from(queue));
 }
 
-size_t queue_room_items(const out_queue& queue)
+std::size_t queue_room_items(const out_queue& queue)
 {
     return queue.items.size() - (queue.last - queue.first);
 }
 
-bool queue_has_room(const out_queue& queue, size_t bytes, size_t items)
+bool queue_has_room(const out_queue& queue, std::size_t bytes, std::size_t items)
 {
     return queue_room_bytes(queue) >= bytes && queue_room_items(queue) >= items;
 }
 
-uint8_t* queue_reserve(out_queue& queue, size_t bytes)
+std::uint8_t* queue_reserve(out_queue& queue, std::size_t bytes)
 {
     if (queue.bytes.size() - queue.tail < bytes || queue.last == queue.items.size())
         compact(queue);
     return queue.bytes.data() + queue.tail;
 }
 
-void queue_commit(out_queue& queue, size_t length, queue_item item)
+void queue_commit(out_queue& queue, std::size_t length, queue_item item)
 {
     item.begin = queue.tail;
     item.end = queue.tail + length;
@@ -76,18 +76,18 @@ void queue_commit(out_queue& queue, size_t length, queue_item item)
     queue.items[queue.last++] = item;
 }
 
-size_t queue_writable(const out_queue& queue)
+std::size_t queue_writable(const out_queue& queue)
 {
-    size_t limit = queue.hold_at != 0 ? queue.hold_at : queue.tail;
+    std::size_t limit = queue.hold_at != 0 ? queue.hold_at : queue.tail;
     return limit - queue.head;
 }
 
-const uint8_t* queue_front(const out_queue& queue)
+const std::uint8_t* queue_front(const out_queue& queue)
 {
     return queue.bytes.data() + queue.head;
 }
 
-void queue_consume(out_queue& queue, size_t written)
+void queue_consume(out_queue& queue, std::size_t written)
 {
     queue.head += written;
 }
@@ -107,10 +107,10 @@ bool queue_pop_done(out_queue& queue, queue_item& done)
 cut_result queue_cut(out_queue& queue, cut_scope scope)
 {
     cut_result cut;
-    size_t unsent = queue.first;
+    std::size_t unsent = queue.first;
     while (unsent < queue.last && queue.items[unsent].begin < queue.head)
         ++unsent;
-    size_t from = queue.last;
+    std::size_t from = queue.last;
     if (scope == cut_scope::unsent)
         from = unsent;
     else
@@ -118,7 +118,7 @@ cut_result queue_cut(out_queue& queue, cut_scope scope)
             --from;
     if (from == queue.last)
         return cut;
-    for (size_t i = from; i < queue.last; ++i) {
+    for (std::size_t i = from; i < queue.last; ++i) {
         const queue_item& item = queue.items[i];
         if (item.kind != item_kind::reply && !cut.has_packet) {
             cut.has_packet = true;
@@ -130,7 +130,7 @@ cut_result queue_cut(out_queue& queue, cut_scope scope)
             ++cut.stream_packets;
         }
     }
-    size_t new_tail = queue.items[from].begin;
+    std::size_t new_tail = queue.items[from].begin;
     cut.bytes = queue.tail - new_tail;
     queue.tail = new_tail;
     queue.last = from;

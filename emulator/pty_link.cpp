@@ -140,12 +140,12 @@ void release_output(pty_link& link)
         tcsetattr(link.slave, TCSANOW, &link.before_hold);
 }
 
-size_t slave_input_waiting(const pty_link& link)
+std::size_t slave_input_waiting(const pty_link& link)
 {
     int waiting = 0;
     if (link.slave < 0 || ioctl(link.slave, FIONREAD, &waiting) != 0 || waiting < 0)
         return 0;
-    return size_t(waiting);
+    return std::size_t(waiting);
 }
 
 bool point_link(const std::string& link_path, const char* target, std::string& error)

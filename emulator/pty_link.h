@@ -37,7 +37,7 @@ bool hold_output(pty_link& link);
 void release_output(pty_link& link);
 
 // Bytes waiting in the slave's input queue (sent by the unit, not yet read).
-size_t slave_input_waiting(const pty_link& link);
+std::size_t slave_input_waiting(const pty_link& link);
 
 // Points the symlink at target: a temporary link renamed over the old one, so the path
 // never goes missing. Refuses to replace anything but a symlink.

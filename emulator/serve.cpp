@@ -18,11 +18,11 @@
 
 namespace {
 
-constexpr int64_t hangup_rest_ns = 20 * ns_per_ms;  // after a hang-up on the master
-constexpr int64_t drain_check_ns = 5 * ns_per_ms;
-constexpr int64_t drain_settle_ns = 30 * ns_per_ms;  // the slave's input must stay empty this long
-constexpr int64_t unplug_wait_limit_ns = 1000 * ns_per_ms;
-constexpr size_t command_read_size = 256;
+constexpr std::int64_t hangup_rest_ns = 20 * ns_per_ms;  // after a hang-up on the master
+constexpr std::int64_t drain_check_ns = 5 * ns_per_ms;
+constexpr std::int64_t drain_settle_ns = 30 * ns_per_ms;  // the slave's input must stay empty this long
+constexpr std::int64_t unplug_wait_limit_ns = 1000 * ns_per_ms;
+constexpr std::size_t command_read_size = 256;
 
 struct serve_state {
     pty_link link;
@@ -30,18 +30,18 @@ struct serve_state {
     unit_state unit;
     child_proc child;
     bool unplug_pending = false;  // silent, hanging up once the logger has read all
-    uint32_t unplug_ms = 0;
-    int64_t unplug_deadline = 0;
-    int64_t unplug_drained_since = 0;
+    std::uint32_t unplug_ms = 0;
+    std::int64_t unplug_deadline = 0;
+    std::int64_t unplug_drained_since = 0;
     bool unplugged = false;
-    int64_t plug_in_at = 0;
-    int64_t master_rest_until = 0;
-    int64_t next_byte_at = 0;  // --line-pace: when the line is free for the next byte
+    std::int64_t plug_in_at = 0;
+    std::int64_t master_rest_until = 0;
+    std::int64_t next_byte_at = 0;  // --line-pace: when the line is free for the next byte
     bool hold_pending = false;  // holding the logger's output once it has read all
-    uint32_t hold_ms = 0;
-    int64_t hold_deadline = 0;
-    int64_t hold_drained_since = 0;
-    int64_t release_at = 0;  // when the logger's held output goes free; 0: not held
+    std::uint32_t hold_ms = 0;
+    std::int64_t hold_deadline = 0;
+    std::int64_t hold_drained_since = 0;
+    std::int64_t release_at = 0;  // when the logger's held output goes free; 0: not held
 };
 
 void report(const std::string& error)
@@ -49,7 +49,7 @@ void report(const std::string& error)
     std::fprintf(stderr, "imutap-emu: %s\n", error.c_str());
 }
 
-void earliest(int64_t& wake, int64_t when)
+void earliest(std::int64_t& wake, std::int64_t when)
 {
     if (when >= 0 && (wake < 0 || when < wake))
         wake = when;
@@ -80,7 +80,7 @@ void print_ready_line(const emu_options& options, const pty_link& link)
 // Whether the logger has read all the unit sent: the slave's input queue has stayed
 // empty for drain_settle_ns (bytes just written may still be on their way into it).
 // `since` keeps when it was first seen empty.
-bool logger_has_read_all(const serve_state& state, int64_t now, int64_t& since)
+bool logger_has_read_all(const serve_state& state, std::int64_t now, std::int64_t& since)
 {
     if (!pty_open(state.link) || slave_input_waiting(state.link) != 0) {
         since = 0;
@@ -93,7 +93,7 @@ bool logger_has_read_all(const serve_state& state, int64_t now, int64_t& since)
 
 // The unit falls silent at once; the hang-up waits for the logger to read what was
 // sent, since a hang-up throws unread input away.
-void ask_unplug(serve_state& state, uint32_t ms, int64_t now)
+void ask_unplug(serve_state& state, std::uint32_t ms, std::int64_t now)
 {
     state.unplug_pending = true;
     state.unplug_ms = ms;
@@ -105,7 +105,7 @@ void ask_unplug(serve_state& state, uint32_t ms, int64_t now)
 // As a real device node disappears, the link goes before the pty is hung up: a
 // logger that sees the hang-up finds no link to reopen, and while unplugged the
 // link never points at a freed pty that another program may be given.
-void unplug_when_read(const emu_options& options, serve_state& state, int64_t now, int64_t& wake)
+void unplug_when_read(const emu_options& options, serve_state& state, std::int64_t now, std::int64_t& wake)
 {
     if (!state.unplug_pending)
         return;
@@ -120,12 +120,12 @@ void unplug_when_read(const emu_options& options, serve_state& state, int64_t no
     state.unit.streaming = false;
     state.unit.silent_until = 0;
     state.unplugged = true;
-    state.plug_in_at = now + int64_t(state.unplug_ms) * ns_per_ms;
+    state.plug_in_at = now + std::int64_t(state.unplug_ms) * ns_per_ms;
 }
 
 // Holds the logger's output once it has read what was sent (bytes still on their
 // way into the slave would meet the flow control), and lets it go once its time is up.
-void hold_when_read(serve_state& state, const emu_log& log, int64_t now, int64_t& wake)
+void hold_when_read(serve_state& state, const emu_log& log, std::int64_t now, std::int64_t& wake)
 {
     if (state.hold_pending) {
         if (now < state.hold_deadline && !logger_has_read_all(state, now, state.hold_drained_since)) {
@@ -134,7 +134,7 @@ void hold_when_read(serve_state& state, const emu_log& log, int64_t now, int64_t
         }
         state.hold_pending = false;
         if (hold_output(state.link)) {
-            state.release_at = now + int64_t(state.hold_ms) * ns_per_ms;
+            state.release_at = now + std::int64_t(state.hold_ms) * ns_per_ms;
             state.unit.silent_until = state.release_at;  // the stream would carry XON bytes
             note(log, now, "XOFF sent: the logger's output is held");
         }
@@ -151,7 +151,7 @@ void hold_when_read(serve_state& state, const emu_log& log, int64_t now, int64_t
 }
 
 // Plugs the unit in again once its time is up; false if the new pty failed.
-bool replug_if_due(const emu_options& options, serve_state& state, const emu_log& log, int64_t now)
+bool replug_if_due(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
 {
     if (!state.unplugged || now < state.plug_in_at)
         return true;
@@ -164,13 +164,13 @@ bool replug_if_due(const emu_options& options, serve_state& state, const emu_log
 }
 
 // With --keys: writes them when due; says when to look again.
-void service_keys(const emu_options& options, serve_state& state, int64_t now, int64_t& wake)
+void service_keys(const emu_options& options, serve_state& state, std::int64_t now, std::int64_t& wake)
 {
     child_proc& child = state.child;
     if (child.keys_fd < 0)
         return;
     if (options.keys_delay_ms >= 0) {
-        int64_t due = child.started + options.keys_delay_ms * ns_per_ms;
+        std::int64_t due = child.started + options.keys_delay_ms * ns_per_ms;
         if (now >= due)
             send_keys(options, child);
         else
@@ -186,13 +186,13 @@ void service_keys(const emu_options& options, serve_state& state, int64_t now, i
     earliest(wake, now + drain_check_ns);
 }
 
-void read_commands(const emu_options& options, serve_state& state, const emu_log& log, int64_t now)
+void read_commands(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
 {
-    size_t room = std::min({command_read_size, queue_room_bytes(state.queue) / command_reply_room,
+    std::size_t room = std::min({command_read_size, queue_room_bytes(state.queue) / command_reply_room,
                             queue_room_items(state.queue)});
     if (room == 0)
         return;
-    uint8_t bytes[command_read_size];
+    std::uint8_t bytes[command_read_size];
     ssize_t got = read(state.link.master, bytes, room);
     if (got > 0) {
         for (ssize_t i = 0; i < got; ++i) {
@@ -210,13 +210,13 @@ void read_commands(const emu_options& options, serve_state& state, const emu_log
 // rate the logger set on the tty. A byte sent late (the emulator woke late) keeps the
 // schedule when less than one byte time behind; after a pause the schedule starts at
 // the byte, so nothing is sent in a burst to catch up.
-void write_output(const emu_options& options, serve_state& state, const emu_log& log, int64_t now)
+void write_output(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
 {
     for (;;) {
-        size_t writable = queue_writable(state.queue);
+        std::size_t writable = queue_writable(state.queue);
         if (writable == 0 || unit_silent(state.unit, now) || !pty_open(state.link))
             return;
-        const int64_t byte_time = options.line_pace ? byte_time_ns(line_rate(state.link.slave)) : 0;
+        const std::int64_t byte_time = options.line_pace ? byte_time_ns(line_rate(state.link.slave)) : 0;
         if (byte_time > 0) {
             if (now < state.next_byte_at)
                 return;
@@ -230,7 +230,7 @@ void write_output(const emu_options& options, serve_state& state, const emu_log&
         }
         if (byte_time > 0)
             state.next_byte_at = (now - state.next_byte_at < byte_time ? state.next_byte_at : now) + byte_time;
-        written_effect effect = account_written(options, state.unit, state.queue, size_t(written), log, now);
+        written_effect effect = account_written(options, state.unit, state.queue, std::size_t(written), log, now);
         if (effect.unplug)
             ask_unplug(state, effect.unplug_ms, now);
         if (effect.hold) {
@@ -244,7 +244,7 @@ void write_output(const emu_options& options, serve_state& state, const emu_log&
 
 // One wait for the master, the close reports, the timers and the signals.
 void wait_and_serve(const emu_options& options, serve_state& state, const emu_log& log, const signal_masks& masks,
-                    int64_t now, int64_t wake)
+                    std::int64_t now, std::int64_t wake)
 {
     pollfd fds[2] = {};
     pollfd& master = fds[0];
@@ -263,7 +263,7 @@ void wait_and_serve(const emu_options& options, serve_state& state, const emu_lo
     }
     timespec timeout{};
     if (wake >= 0) {
-        int64_t wait = std::max<int64_t>(0, wake - now);
+        std::int64_t wait = std::max<std::int64_t>(0, wake - now);
         timeout.tv_sec = wait / 1'000'000'000;
         timeout.tv_nsec = wait % 1'000'000'000;
     }
@@ -284,7 +284,7 @@ int serve(const emu_options& options, serve_state& state, const emu_log& log, co
 {
     int status = 0;
     for (;;) {
-        int64_t now = mono_now_ns();
+        std::int64_t now = mono_now_ns();
         if (int number = take_stop_signal()) {
             if (state.child.pid <= 0) {
                 note(log, now, "stopped by signal %d", number);
@@ -296,7 +296,7 @@ int serve(const emu_options& options, serve_state& state, const emu_log& log, co
             return status;
         if (!replug_if_due(options, state, log, now))
             return setup_failed_status;
-        int64_t wake = -1;
+        std::int64_t wake = -1;
         unplug_when_read(options, state, now, wake);
         hold_when_read(state, log, now, wake);
         end_silence_if_over(state.unit, log, now);
@@ -322,7 +322,7 @@ int serve_unit(const emu_options& options, const emu_log& log, const signal_mask
         return setup_failed_status;
     print_ready_line(options, state.link);
     queue_init(state.queue, queue_byte_capacity, queue_item_capacity);
-    int64_t now = mono_now_ns();
+    std::int64_t now = mono_now_ns();
     unit_start(options, state.unit, now);
 
     int status = setup_failed_status;

@@ -10,34 +10,34 @@
 
 namespace {
 
-constexpr int64_t max_catch_up_ns = 1'000'000'000;
-constexpr uint64_t unlimited = std::numeric_limits<uint64_t>::max();
+constexpr std::int64_t max_catch_up_ns = 1'000'000'000;
+constexpr std::uint64_t unlimited = std::numeric_limits<std::uint64_t>::max();
 
-bool may_stream(const unit_state& unit, int64_t now)
+bool may_stream(const unit_state& unit, std::int64_t now)
 {
     return unit.streaming && !unit.finished && !unit_silent(unit, now);
 }
 
 // How many more stream packets may be built before the -n limit or the next event.
-uint64_t packets_allowed(const emu_options& options, const unit_state& unit)
+std::uint64_t packets_allowed(const emu_options& options, const unit_state& unit)
 {
-    uint64_t allowed = options.has_count ? options.count - std::min(options.count, unit.stream_built) : unlimited;
+    std::uint64_t allowed = options.has_count ? options.count - std::min(options.count, unit.stream_built) : unlimited;
     if (unit.next_event < options.events.size()) {
-        uint64_t packet = options.events[unit.next_event].packet;
+        std::uint64_t packet = options.events[unit.next_event].packet;
         allowed = std::min(allowed, packet > unit.stream_built ? packet - unit.stream_built : 0);
     }
     return allowed;
 }
 
-bool is_hold_packet(const emu_options& options, const unit_state& unit, uint64_t index)
+bool is_hold_packet(const emu_options& options, const unit_state& unit, std::uint64_t index)
 {
     return (options.has_count && index == options.count)
         || (unit.next_event < options.events.size() && options.events[unit.next_event].packet == index);
 }
 
-uint8_t faults_for(const emu_options& options, uint64_t index)
+std::uint8_t faults_for(const emu_options& options, std::uint64_t index)
 {
-    uint8_t faults = 0;
+    std::uint8_t faults = 0;
     if (index_listed(options.bad_checksum, index))
         faults |= fault_checksum;
     if (index_listed(options.bad_header, index))
@@ -47,10 +47,10 @@ uint8_t faults_for(const emu_options& options, uint64_t index)
     return faults;
 }
 
-void build_stream_packets(const emu_options& options, unit_state& unit, out_queue& queue, uint64_t count)
+void build_stream_packets(const emu_options& options, unit_state& unit, out_queue& queue, std::uint64_t count)
 {
-    for (uint64_t i = 0; i < count && queue_has_room(queue, max_packet_length, 1); ++i) {
-        uint64_t index = unit.stream_built + 1;
+    for (std::uint64_t i = 0; i < count && queue_has_room(queue, max_packet_length, 1); ++i) {
+        std::uint64_t index = unit.stream_built + 1;
         unit_queue_packet(unit, queue, item_kind::stream_packet, index, faults_for(options, index), max_packet_length,
                           is_hold_packet(options, unit, index));
         unit.stream_built = index;
@@ -58,18 +58,18 @@ void build_stream_packets(const emu_options& options, unit_state& unit, out_queu
     }
 }
 
-int64_t due_time_of(const emu_options& options, const unit_state& unit, uint64_t index)
+std::int64_t due_time_of(const emu_options& options, const unit_state& unit, std::uint64_t index)
 {
-    return unit.pace_origin + int64_t(std::ceil(double(index) * 1e9 / options.rate));
+    return unit.pace_origin + std::int64_t(std::ceil(double(index) * 1e9 / options.rate));
 }
 
 // Packets of the current paced run due by now.
-uint64_t packets_due(const emu_options& options, const unit_state& unit, int64_t now)
+std::uint64_t packets_due(const emu_options& options, const unit_state& unit, std::int64_t now)
 {
-    return uint64_t(double(now - unit.pace_origin) * options.rate / 1e9) + 1;
+    return std::uint64_t(double(now - unit.pace_origin) * options.rate / 1e9) + 1;
 }
 
-void note_faults(const queue_item& item, const emu_log& log, int64_t now)
+void note_faults(const queue_item& item, const emu_log& log, std::int64_t now)
 {
     unsigned counter = unsigned(item.seq & 0xFFFF);
     unsigned long long index = item.stream_index;
@@ -83,17 +83,17 @@ void note_faults(const queue_item& item, const emu_log& log, int64_t now)
 }
 
 // Events due after stream packet `index` went out.
-void run_events(const emu_options& options, unit_state& unit, uint64_t index, written_effect& effect,
-                const emu_log& log, int64_t now)
+void run_events(const emu_options& options, unit_state& unit, std::uint64_t index, written_effect& effect,
+                const emu_log& log, std::int64_t now)
 {
     while (unit.next_event < options.events.size() && options.events[unit.next_event].packet <= index) {
         const unit_event& event = options.events[unit.next_event++];
         if (event.kind == event_kind::silence) {
-            unit.silent_until = now + int64_t(event.ms) * ns_per_ms;
+            unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
             note(log, now, "after stream packet %llu: silent for %u ms", static_cast<unsigned long long>(index),
                  unsigned(event.ms));
         } else if (event.kind == event_kind::hold) {
-            unit.silent_until = now + int64_t(event.ms) * ns_per_ms;
+            unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
             effect.hold = true;
             effect.hold_ms = event.ms;
             note(log, now, "after stream packet %llu: silent, the logger's output held for %u ms",
@@ -109,23 +109,23 @@ void run_events(const emu_options& options, unit_state& unit, uint64_t index, wr
 
 } // namespace
 
-void refill_stream(const emu_options& options, unit_state& unit, out_queue& queue, int64_t now)
+void refill_stream(const emu_options& options, unit_state& unit, out_queue& queue, std::int64_t now)
 {
     if (!may_stream(unit, now))
         return;
-    uint64_t allowed = packets_allowed(options, unit);
+    std::uint64_t allowed = packets_allowed(options, unit);
     if (allowed == 0)
         return;
     if (options.rate == 0) {
         if (queue_pending(queue) >= unpaced_chunk / 2)
             return;
-        uint64_t fit = (unpaced_chunk - queue_pending(queue)) / packet_length(unit.mode) + 1;
+        std::uint64_t fit = (unpaced_chunk - queue_pending(queue)) / packet_length(unit.mode) + 1;
         build_stream_packets(options, unit, queue, std::min(allowed, fit));
         return;
     }
     if (queue_pending(queue) != 0)
         return;
-    uint64_t due = packets_due(options, unit, now);
+    std::uint64_t due = packets_due(options, unit, now);
     if (due <= unit.pace_built)
         return;
     if (now - due_time_of(options, unit, unit.pace_built) > max_catch_up_ns) {
@@ -136,7 +136,7 @@ void refill_stream(const emu_options& options, unit_state& unit, out_queue& queu
     build_stream_packets(options, unit, queue, std::min(allowed, due - unit.pace_built));
 }
 
-int64_t stream_due_time(const emu_options& options, const unit_state& unit, const out_queue& queue, int64_t now)
+std::int64_t stream_due_time(const emu_options& options, const unit_state& unit, const out_queue& queue, std::int64_t now)
 {
     if (unit.silent_until != 0 && now < unit.silent_until)
         return unit.silent_until;
@@ -145,8 +145,8 @@ int64_t stream_due_time(const emu_options& options, const unit_state& unit, cons
     return std::max(now, due_time_of(options, unit, unit.pace_built));
 }
 
-written_effect account_written(const emu_options& options, unit_state& unit, out_queue& queue, size_t written,
-                               const emu_log& log, int64_t now)
+written_effect account_written(const emu_options& options, unit_state& unit, out_queue& queue, std::size_t written,
+                               const emu_log& log, std::int64_t now)
 {
     written_effect effect;
     queue_consume(queue, written);
@@ -171,7 +171,7 @@ written_effect account_written(const emu_options& options, unit_state& unit, out
     return effect;
 }
 
-void end_silence_if_over(unit_state& unit, const emu_log& log, int64_t now)
+void end_silence_if_over(unit_state& unit, const emu_log& log, std::int64_t now)
 {
     if (unit.silent_until == 0 || now < unit.silent_until)
         return;

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-void unit_start(const emu_options& options, unit_state& unit, int64_t now)
+void unit_start(const emu_options& options, unit_state& unit, std::int64_t now)
 {
     unit = unit_state{};
     unit.seq = options.start_seq;
@@ -15,7 +15,7 @@ void unit_start(const emu_options& options, unit_state& unit, int64_t now)
     unit_power_on(options, unit, now);
 }
 
-void unit_power_on(const emu_options& options, unit_state& unit, int64_t now)
+void unit_power_on(const emu_options& options, unit_state& unit, std::int64_t now)
 {
     unit.mode = 'a';
     unit.streaming = false;
@@ -24,23 +24,23 @@ void unit_power_on(const emu_options& options, unit_state& unit, int64_t now)
         unit_start_streaming(unit, now);
 }
 
-bool unit_silent(const unit_state& unit, int64_t now)
+bool unit_silent(const unit_state& unit, std::int64_t now)
 {
     return unit.silent_until != 0 && now < unit.silent_until;
 }
 
-void unit_start_streaming(unit_state& unit, int64_t now)
+void unit_start_streaming(unit_state& unit, std::int64_t now)
 {
     unit.streaming = true;
     unit.pace_origin = now;
     unit.pace_built = 0;
 }
 
-void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind, uint64_t stream_index,
-                       uint8_t faults, size_t keep_bytes, bool hold)
+void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind, std::uint64_t stream_index,
+                       std::uint8_t faults, std::size_t keep_bytes, bool hold)
 {
-    uint8_t* at = queue_reserve(queue, max_packet_length);
-    size_t length = build_packet(unit.mode, sample_at(unit.seq), uint16_t(unit.seq & 0xFFFF), at);
+    std::uint8_t* at = queue_reserve(queue, max_packet_length);
+    std::size_t length = build_packet(unit.mode, sample_at(unit.seq), std::uint16_t(unit.seq & 0xFFFF), at);
     if (faults & fault_header)
         spoil_header(at);
     if (faults & fault_checksum)

@@ -24,7 +24,7 @@ extern char** environ;
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
+using bytes = std::vector<std::uint8_t>;
 using clock_type = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -131,10 +131,10 @@ void send(int fd, const std::string& text)
 }
 
 // Reads until `count` bytes came or no byte came for quiet_ms.
-bytes read_bytes(int fd, size_t count, int quiet_ms)
+bytes read_bytes(int fd, std::size_t count, int quiet_ms)
 {
     bytes got;
-    uint8_t buffer[4096];
+    std::uint8_t buffer[4096];
     while (got.size() < count) {
         pollfd p{};
         p.fd = fd;
@@ -154,24 +154,24 @@ bytes read_until_quiet(int fd, int quiet_ms)
     return read_bytes(fd, SIZE_MAX, quiet_ms);
 }
 
-bool good_packet(const uint8_t* p, size_t length)
+bool good_packet(const std::uint8_t* p, std::size_t length)
 {
     unsigned sum = 0;
-    for (size_t i = 1; i + 1 < length; ++i)
+    for (std::size_t i = 1; i + 1 < length; ++i)
         sum += p[i];
     return p[0] == 0xFF && (sum & 0xFF) == p[length - 1];
 }
 
-unsigned counter_of(const uint8_t* p, size_t length)
+unsigned counter_of(const std::uint8_t* p, std::size_t length)
 {
     return unsigned(p[length - 3]) << 8 | p[length - 2];
 }
 
 // Checks a stream of packets of one length: all good, counters one apart.
-void expect_packet_run(const bytes& stream, size_t length)
+void expect_packet_run(const bytes& stream, std::size_t length)
 {
     ASSERT_EQ(stream.size() % length, 0u) << "not a whole number of packets";
-    for (size_t at = 0; at < stream.size(); at += length) {
+    for (std::size_t at = 0; at < stream.size(); at += length) {
         EXPECT_TRUE(good_packet(&stream[at], length)) << "packet at byte " << at;
         if (at != 0) {
             EXPECT_EQ(counter_of(&stream[at], length), (counter_of(&stream[at - length], length) + 1) & 0xFFFF);
@@ -185,7 +185,7 @@ std::string read_all(int fd)
     char buffer[1024];
     ssize_t n;
     while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, size_t(n));
+        text.append(buffer, std::size_t(n));
     return text;
 }
 
@@ -325,7 +325,7 @@ TEST_F(EmulatorProcess, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
     p.fd = fd;
     p.events = POLLIN;
     ASSERT_EQ(poll(&p, 1, 1000), 1);
-    uint8_t byte;
+    std::uint8_t byte;
     EXPECT_LE(read(fd, &byte, 1), 0) << "the old pty is hung up";
     EXPECT_FALSE(std::filesystem::is_symlink(link)) << "unplugged: the link has gone first";
 

@@ -25,12 +25,12 @@ std::string printed(const char* format, double value)
     return text;
 }
 
-constexpr uint64_t span = 20000;  // more than every period of the model
+constexpr std::uint64_t span = 20000;  // more than every period of the model
 
 TEST(Motion, SameSequenceNumberGivesTheSameSample)
 {
-    for (uint64_t seq : {uint64_t(0), uint64_t(3), uint64_t(12345), uint64_t(1) << 40}) {
-        uint8_t first[max_packet_length], second[max_packet_length];
+    for (std::uint64_t seq : {std::uint64_t(0), std::uint64_t(3), std::uint64_t(12345), std::uint64_t(1) << 40}) {
+        std::uint8_t first[max_packet_length], second[max_packet_length];
         build_packet('a', sample_at(seq), 0, first);
         build_packet('a', sample_at(seq), 0, second);
         EXPECT_EQ(0, std::memcmp(first, second, sizeof first)) << seq;
@@ -40,7 +40,7 @@ TEST(Motion, SameSequenceNumberGivesTheSameSample)
 TEST(Motion, AnglesWobbleAndYawSweepsTheCircle)
 {
     double lowest_yaw = 0, highest_yaw = 0, highest_roll = 0, highest_pitch = 0;
-    for (uint64_t seq = 0; seq < span; ++seq) {
+    for (std::uint64_t seq = 0; seq < span; ++seq) {
         raw_sample s = sample_at(seq);
         EXPECT_LE(std::fabs(degrees(s.roll)), 5.01);
         EXPECT_LE(std::fabs(degrees(s.pitch)), 3.01);
@@ -58,7 +58,7 @@ TEST(Motion, AnglesWobbleAndYawSweepsTheCircle)
 TEST(Motion, GyrosReadTheRatesOfTheAngles)
 {
     // At 100 packets per second: compare each gyro with the angle change per second.
-    for (uint64_t seq = 1; seq < span; seq += 37) {
+    for (std::uint64_t seq = 1; seq < span; seq += 37) {
         raw_sample before = sample_at(seq - 1), after = sample_at(seq + 1);
         if (int(after.yaw) - int(before.yaw) < 0)
             continue;  // yaw wrapping through 180
@@ -74,7 +74,7 @@ TEST(Motion, GyrosReadTheRatesOfTheAngles)
 
 TEST(Motion, AccelerometersSeeOneGAndMagnetometersTheEarthField)
 {
-    for (uint64_t seq = 0; seq < span; seq += 11) {
+    for (std::uint64_t seq = 0; seq < span; seq += 11) {
         raw_sample s = sample_at(seq);
         double ax = scaled(s.accel[0], 4.0), ay = scaled(s.accel[1], 4.0), az = scaled(s.accel[2], 4.0);
         EXPECT_NEAR(std::sqrt(ax * ax + ay * ay + az * az), 1.0, 0.01) << seq;
@@ -89,12 +89,12 @@ TEST(Motion, AccelerometersSeeOneGAndMagnetometersTheEarthField)
 
 TEST(Motion, TemperatureStaysNearTwentyFiveAndChannelsNearHalfScale)
 {
-    for (uint64_t seq = 0; seq < span; seq += 13) {
+    for (std::uint64_t seq = 0; seq < span; seq += 13) {
         raw_sample s = sample_at(seq);
         EXPECT_NEAR(celsius(s.temperature), 25.0, 0.5) << seq;
         if (is_tie_packet(seq))
             continue;
-        for (uint16_t channel : s.channels) {
+        for (std::uint16_t channel : s.channels) {
             EXPECT_GT(volts(channel), 2.0) << seq;
             EXPECT_LT(volts(channel), 3.0) << seq;
         }
@@ -103,7 +103,7 @@ TEST(Motion, TemperatureStaysNearTwentyFiveAndChannelsNearHalfScale)
 
 TEST(Motion, EverySeventhPacketCarriesRoundingTies)
 {
-    for (uint64_t seq = 0; seq < 70; ++seq) {
+    for (std::uint64_t seq = 0; seq < 70; ++seq) {
         raw_sample s = sample_at(seq);
         bool tie = seq % 7 == 3;
         EXPECT_EQ(is_tie_packet(seq), tie);

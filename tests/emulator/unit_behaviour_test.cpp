@@ -15,16 +15,16 @@
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
+using bytes = std::vector<std::uint8_t>;
 
-constexpr int64_t t0 = 1'000'000'000;  // any start time will do
+constexpr std::int64_t t0 = 1'000'000'000;  // any start time will do
 
 struct bench {
     emu_options options;
     unit_state unit;
     out_queue queue;
     emu_log log;
-    int64_t now = t0;
+    std::int64_t now = t0;
     written_effect last_effect;
 
     explicit bench(emu_options o = {}) : options(o)
@@ -36,21 +36,21 @@ struct bench {
     void command(const std::string& text)
     {
         for (char c : text)
-            handle_command(uint8_t(c), options, unit, queue, log, now);
+            handle_command(std::uint8_t(c), options, unit, queue, log, now);
     }
 
     // Takes up to `limit` bytes as the logger would read them.
-    bytes take(size_t limit = SIZE_MAX)
+    bytes take(std::size_t limit = SIZE_MAX)
     {
         bytes out;
         for (;;) {
             if (unit_silent(unit, now))
                 return out;
             refill_stream(options, unit, queue, now);
-            size_t n = std::min(queue_writable(queue), limit - out.size());
+            std::size_t n = std::min(queue_writable(queue), limit - out.size());
             if (n == 0)
                 return out;
-            const uint8_t* front = queue_front(queue);
+            const std::uint8_t* front = queue_front(queue);
             out.insert(out.end(), front, front + n);
             last_effect = account_written(options, unit, queue, n, log, now);
             if (last_effect.unplug)
@@ -66,25 +66,25 @@ emu_options unpaced()
     return o;
 }
 
-bool checksum_matches(const uint8_t* p, size_t length)
+bool checksum_matches(const std::uint8_t* p, std::size_t length)
 {
     unsigned sum = 0;
-    for (size_t i = 1; i + 1 < length; ++i)
+    for (std::size_t i = 1; i + 1 < length; ++i)
         sum += p[i];
     return (sum & 0xFF) == p[length - 1];
 }
 
-unsigned counter_of(const uint8_t* p, size_t length)
+unsigned counter_of(const std::uint8_t* p, std::size_t length)
 {
     return unsigned(p[length - 3]) << 8 | p[length - 2];
 }
 
 // Splits a stream into packets of `length`, checking each; returns their counters.
-std::vector<unsigned> counters(const bytes& stream, size_t length)
+std::vector<unsigned> counters(const bytes& stream, std::size_t length)
 {
     EXPECT_EQ(stream.size() % length, 0u) << "stream does not end at a packet boundary";
     std::vector<unsigned> result;
-    for (size_t at = 0; at + length <= stream.size(); at += length) {
+    for (std::size_t at = 0; at + length <= stream.size(); at += length) {
         EXPECT_EQ(stream[at], 0xFF) << "packet at " << at;
         EXPECT_TRUE(checksum_matches(&stream[at], length)) << "packet at " << at;
         result.push_back(counter_of(&stream[at], length));
@@ -92,10 +92,10 @@ std::vector<unsigned> counters(const bytes& stream, size_t length)
     return result;
 }
 
-std::vector<unsigned> run_of(unsigned first, size_t count)
+std::vector<unsigned> run_of(unsigned first, std::size_t count)
 {
     std::vector<unsigned> result;
-    for (size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         result.push_back((first + unsigned(i)) & 0xFFFF);
     return result;
 }
@@ -236,7 +236,7 @@ TEST(UnitFaults, ChecksumHeaderAndDroppedByteHitTheListedPackets)
     b.command("C");
     bytes s = b.take();
     ASSERT_EQ(s.size(), 5u * 30u - 1u);
-    const uint8_t* p = s.data();
+    const std::uint8_t* p = s.data();
     EXPECT_TRUE(p[0] == 0xFF && checksum_matches(p, 30));
     EXPECT_TRUE(p[30] == 0xFF && !checksum_matches(p + 30, 30));
     EXPECT_TRUE(p[60] == 0x00 && checksum_matches(p + 60, 30));
@@ -249,8 +249,8 @@ TEST(UnitFaults, ChecksumHeaderAndDroppedByteHitTheListedPackets)
 TEST(UnitFaults, IgnoredCommandsAndShortAnswersRunOutAfterTheirTimes)
 {
     emu_options o;
-    o.ignore_times[uint8_t('G')] = 2;
-    o.ignore_times[uint8_t('a')] = always;
+    o.ignore_times[std::uint8_t('G')] = 2;
+    o.ignore_times[std::uint8_t('a')] = always;
     o.has_short_g = true;
     o.short_g_bytes = 5;
     o.short_g_times = 1;
