@@ -2,6 +2,8 @@
 
 #include "packet_builder.h"
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr std::uint8_t stop_command = 'P';
@@ -79,3 +81,5 @@ void handle_command(std::uint8_t byte, const emu_options& options, unit_state& u
         break;
     }
 }
+
+} // namespace imutap_emu

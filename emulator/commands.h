@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap_emu {
+
 // Room one command may need in the output queue: a whole packet, as one item.
 constexpr std::size_t command_reply_room = 30;
 
@@ -23,3 +25,5 @@ constexpr std::size_t command_reply_room = 30;
 // sure of command_reply_room in the queue.
 void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
                     const emu_log& log, std::int64_t now);
+
+} // namespace imutap_emu

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace imutap_emu {
+
 bool open_command_log(const std::string& path, emu_log& log, std::string& error)
 {
     log.commands_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -58,3 +60,5 @@ std::string byte_name(std::uint8_t byte)
         std::snprintf(text, sizeof text, "0x%02x", unsigned(byte));
     return text;
 }
+
+} // namespace imutap_emu

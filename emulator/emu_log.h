@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace imutap_emu {
+
 // Where the emulator reports: the --log-commands file and, with -v, standard error.
 struct emu_log {
     int commands_fd = -1;  // -1: no command log
@@ -21,3 +23,5 @@ void note(const emu_log& log, std::int64_t now, const char* format, ...) __attri
 
 // "'a'" for printable bytes, "0x07" for the others, for notes.
 std::string byte_name(std::uint8_t byte);
+
+} // namespace imutap_emu

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr int exec_failed_status = 127;
@@ -91,3 +93,5 @@ void send_keys(const emu_options& options, child_proc& child)
     close(child.keys_fd);
     child.keys_fd = -1;
 }
+
+} // namespace imutap_emu

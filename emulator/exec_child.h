@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace imutap_emu {
+
 // The program run on the unit (everything after "--"), with "-c LINK" appended.
 struct child_proc {
     pid_t pid = -1;
@@ -27,3 +29,5 @@ void signal_child(child_proc& child, int number);
 
 // Writes the key text and closes the pipe.
 void send_keys(const emu_options& options, child_proc& child);
+
+} // namespace imutap_emu

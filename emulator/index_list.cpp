@@ -4,6 +4,8 @@
 
 #include <limits>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr std::uint64_t max_index = std::numeric_limits<std::uint32_t>::max();
@@ -49,3 +51,5 @@ bool index_listed(const std::vector<index_range>& list, std::uint64_t index)
             return true;
     return false;
 }
+
+} // namespace imutap_emu

@@ -4,6 +4,8 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+namespace imutap_emu {
+
 std::uint32_t line_rate(int fd)
 {
     struct termios2 settings{};
@@ -18,3 +20,5 @@ std::int64_t byte_time_ns(std::uint32_t bits_per_second)
         return 0;
     return std::int64_t(10) * 1'000'000'000 / std::int64_t(bits_per_second);
 }
+
+} // namespace imutap_emu

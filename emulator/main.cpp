@@ -17,6 +17,7 @@ constexpr int usage_status = 2;
 
 int main(int argc, char** argv)
 {
+    using namespace imutap_emu;
     emu_options options;
     std::string error;
     switch (parse_options(argc, argv, options, error)) {

@@ -1,5 +1,7 @@
 #include "motion.h"
 
+namespace imutap_emu {
+
 namespace {
 
 // sin(i * 90 deg / 64) * 32767, i = 0..64: a quarter turn in 64 steps.
@@ -148,3 +150,5 @@ raw_sample sample_at(std::uint64_t seq)
     }
     return s;
 }
+
+} // namespace imutap_emu

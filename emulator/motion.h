@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace imutap_emu {
+
 // The unit's sensors as a function of the packet sequence number alone, in integer
 // arithmetic, so every run (and every machine) gives the same bytes. Rates are those
 // of a unit sampled at 100 packets per second:
@@ -23,3 +25,5 @@ bool is_tie_packet(std::uint64_t seq);
 // at six decimals 0.0390625, 2.5390625, 2.4609375, 2.6171875, 2.3828125;
 // at two decimals 3.125, 1.875, 4.375, 0.625.
 constexpr std::uint16_t tie_channels[9] = {32, 2080, 2016, 2144, 1952, 2560, 1536, 3584, 512};
+
+} // namespace imutap_emu

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string_view>
 
+namespace imutap_emu {
+
 namespace {
 
 enum class opt_id {
@@ -298,3 +300,5 @@ std::string default_link_path(long pid)
 {
     return "/tmp/imutap-emu." + std::to_string(pid);
 }
+
+} // namespace imutap_emu

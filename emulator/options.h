@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace imutap_emu {
+
 // Something the unit does once stream packet `packet` has gone out in full.
 enum class event_kind : std::uint8_t { silence, replug, hold };
 
@@ -57,3 +59,5 @@ enum class parse_outcome { run, help, error };
 parse_outcome parse_options(int argc, const char* const* argv, emu_options& options, std::string& error);
 
 std::string default_link_path(long pid);
+
+} // namespace imutap_emu

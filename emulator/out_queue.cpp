@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace imutap_emu {
+
 namespace {
 
 // Where the oldest byte worth keeping starts: the begin of a partly written item.
@@ -145,3 +147,5 @@ void queue_clear(out_queue& queue)
     queue.first = queue.last = 0;
     queue.hold_at = 0;
 }
+
+} // namespace imutap_emu

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace imutap_emu {
+
 // Bytes waiting to go to the logger, as a run of items (one reply byte, one answer
 // to G, or one packet of continuous output), so that the unit can stop at an item's
 // end and knows which packets really went out. Storage is set once; nothing is
@@ -71,3 +73,5 @@ enum class cut_scope { unsent, unsent_stream };
 // Throws away items not yet begun; an item already begun goes out in full.
 cut_result queue_cut(out_queue& queue, cut_scope scope);
 void queue_clear(out_queue& queue);
+
+} // namespace imutap_emu

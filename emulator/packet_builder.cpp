@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr std::size_t angle_length = 30;
@@ -78,3 +80,5 @@ std::size_t drop_data_byte(std::uint8_t* packet, std::size_t length)
                  length - dropped_byte_offset - 1);
     return length - 1;
 }
+
+} // namespace imutap_emu

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap_emu {
+
 // Raw 16-bit field values of one sample, before they are laid out in a packet.
 struct raw_sample {
     std::int16_t roll = 0;
@@ -34,3 +36,5 @@ std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t coun
 void spoil_header(std::uint8_t* packet);
 void spoil_checksum(std::uint8_t* packet, std::size_t length);
 std::size_t drop_data_byte(std::uint8_t* packet, std::size_t length);
+
+} // namespace imutap_emu

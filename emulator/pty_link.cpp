@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace imutap_emu {
+
 namespace {
 
 bool fail(std::string& error, const std::string& what)
@@ -177,3 +179,5 @@ void remove_link(const std::string& link_path, const char* target)
     if (std::strcmp(current, target) == 0)
         unlink(link_path.c_str());
 }
+
+} // namespace imutap_emu

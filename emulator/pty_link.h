@@ -6,6 +6,8 @@
 #include <string>
 #include <termios.h>
 
+namespace imutap_emu {
+
 // The unit's end of a pseudo-terminal. The emulator keeps the slave open itself for the
 // pty's whole life, so a logger may close and reopen it at will without hanging it up.
 // Because of that descriptor the tty also outlives a logger's exclusive mode (TIOCEXCL),
@@ -45,3 +47,5 @@ bool point_link(const std::string& link_path, const char* target, std::string& e
 
 // Removes the symlink if it still points at target.
 void remove_link(const std::string& link_path, const char* target);
+
+} // namespace imutap_emu

@@ -16,6 +16,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr std::int64_t hangup_rest_ns = 20 * ns_per_ms;  // after a hang-up on the master
@@ -345,3 +347,5 @@ int serve_unit(const emu_options& options, const emu_log& log, const signal_mask
     close_unit_pty(state.link);
     return status;
 }
+
+} // namespace imutap_emu

@@ -1,5 +1,7 @@
 #include "signals.h"
 
+namespace imutap_emu {
+
 namespace {
 
 // The only mutable global: written by the handler, read and cleared by the main loop
@@ -66,3 +68,5 @@ void reset_signals_for_child(const signal_masks& masks)
     std::signal(SIGPIPE, SIG_DFL);
     sigprocmask(SIG_SETMASK, &masks.original_mask, nullptr);
 }
+
+} // namespace imutap_emu

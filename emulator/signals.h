@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+namespace imutap_emu {
+
 // SIGINT, SIGTERM and SIGHUP only set a flag; SIGCHLD only wakes the poll. All four are
 // blocked except inside ppoll() with wait_mask, so none is lost between a check and the
 // wait. SIGPIPE is ignored (a logger may go away while the unit writes).
@@ -17,3 +19,5 @@ int take_stop_signal();
 
 // Undoes install_signal_handlers in a child before exec.
 void reset_signals_for_child(const signal_masks& masks);
+
+} // namespace imutap_emu

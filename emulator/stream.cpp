@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr std::int64_t max_catch_up_ns = 1'000'000'000;
@@ -180,3 +182,5 @@ void end_silence_if_over(unit_state& unit, const emu_log& log, std::int64_t now)
     unit.pace_built = 0;
     note(log, now, "silence over");
 }
+
+} // namespace imutap_emu

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap_emu {
+
 // Continuous output. Unpaced (-r 0), packets are prepared in chunks of about
 // unpaced_chunk bytes whenever less than half a chunk waits. Paced, packet k of a run
 // is due at its start + k / rate, and the due packets are prepared once the queue has
@@ -40,3 +42,5 @@ written_effect account_written(const emu_options& options, unit_state& unit, out
 
 // Ends a silence whose time is up; the paced schedule starts afresh.
 void end_silence_if_over(unit_state& unit, const emu_log& log, std::int64_t now);
+
+} // namespace imutap_emu

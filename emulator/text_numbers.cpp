@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace imutap_emu {
+
 bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& value)
 {
     if (text.empty())
@@ -44,3 +46,5 @@ bool parse_pair(std::string_view text, std::uint64_t a_max, std::uint64_t b_max,
     return parse_unsigned(text.substr(0, colon), a_max, first)
         && parse_unsigned(text.substr(colon + 1), b_max, second);
 }
+
+} // namespace imutap_emu

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace imutap_emu {
+
 // Strict number parsing for option values: the whole text must be the number.
 
 // Decimal digits only (no sign, no blanks), at most max.
@@ -15,3 +17,5 @@ bool parse_real(std::string_view text, double& value);
 // (has_b tells whether it was given).
 bool parse_pair(std::string_view text, std::uint64_t a_max, std::uint64_t b_max, bool b_optional,
                 std::uint64_t& first, std::uint64_t& second, bool& has_b);
+
+} // namespace imutap_emu

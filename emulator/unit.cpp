@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace imutap_emu {
+
 void unit_start(const emu_options& options, unit_state& unit, std::int64_t now)
 {
     unit = unit_state{};
@@ -68,3 +70,5 @@ cut_result unit_cut_output(unit_state& unit, out_queue& queue, cut_scope scope)
     }
     return cut;
 }
+
+} // namespace imutap_emu

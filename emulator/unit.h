@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace imutap_emu {
+
 // What the emulated unit remembers. The sequence number, the stream counts and the
 // fault budgets last for the whole run; mode and streaming go back to their power-on
 // values when the unit is plugged in again.
@@ -42,3 +44,5 @@ void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind, std::
 // the sequence numbers and stream indices of the packets dropped, so they are built
 // again later.
 cut_result unit_cut_output(unit_state& unit, out_queue& queue, cut_scope scope);
+
+} // namespace imutap_emu

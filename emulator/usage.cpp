@@ -1,5 +1,7 @@
 #include "usage.h"
 
+namespace imutap_emu {
+
 void print_usage(std::FILE* out)
 {
     std::fputs(
@@ -72,3 +74,5 @@ void print_usage(std::FILE* out)
         "Example: imutap-emu -n 50 -r 0 --keys q -- imutap log.txt -m c\n",
         out);
 }
+
+} // namespace imutap_emu

@@ -2,4 +2,8 @@
 
 #include <cstdio>
 
+namespace imutap_emu {
+
 void print_usage(std::FILE* out);
+
+} // namespace imutap_emu

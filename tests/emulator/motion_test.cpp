@@ -10,6 +10,8 @@
 #include <numbers>
 #include <string>
 
+using namespace imutap_emu;
+
 namespace {
 
 // The conversions the logger applies, for judging whether values are plausible.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap_emu;
+
 namespace {
 
 struct parsed {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace imutap_emu;
+
 namespace {
 
 raw_sample known_sample()

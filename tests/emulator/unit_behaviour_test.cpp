@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap_emu;
+
 namespace {
 
 using bytes = std::vector<std::uint8_t>;

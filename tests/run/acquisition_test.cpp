@@ -43,8 +43,8 @@ protected:
 // decoded here independently of the logger and printed with printf.
 std::string expected_values(char mode, unsigned counter)
 {
-    std::uint8_t packet[max_packet_length];
-    build_packet(mode, sample_at(counter), static_cast<std::uint16_t>(counter), packet);
+    std::uint8_t packet[imutap_emu::max_packet_length];
+    imutap_emu::build_packet(mode, imutap_emu::sample_at(counter), static_cast<std::uint16_t>(counter), packet);
     auto raw = [&](int offset) { return packet[offset] * 256 + packet[offset + 1]; };
     auto sign = [](int value) { return value >= 32768 ? value - 65536 : value; };
     const double ranges[9] = {100, 100, 100, 4, 4, 4, 1, 1, 1};
