@@ -1,5 +1,7 @@
 #include "packet_builder.h"
 
+#include "packets.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,12 +57,9 @@ const std::vector<std::uint8_t> voltage_packet = {
     0xFF, 0x00, 0x01, 0x08, 0x00, 0x0F, 0xFF, 0x10, 0x00, 0x80, 0x00, 0xFF,
     0xFF, 0x00, 0xFF, 0x01, 0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0xA9};
 
-bool checksum_matches(const std::vector<std::uint8_t>& p)
+bool checksum_matches(const std::vector<std::uint8_t>& packet)
 {
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 1 < p.size(); ++i)
-        sum += p[i];
-    return (sum & 0xFF) == p.back();
+    return ::checksum_matches(packet.data(), packet.size());
 }
 
 TEST(PacketLayout, AngleModeIsThirtyBytesWithAnglesTriadsTemperatureCounter)

@@ -7,6 +7,8 @@
 #include "stream.h"
 #include "unit.h"
 
+#include "packets.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -66,19 +68,6 @@ emu_options unpaced()
     emu_options o;
     o.rate = 0;
     return o;
-}
-
-bool checksum_matches(const std::uint8_t* p, std::size_t length)
-{
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 1 < length; ++i)
-        sum += p[i];
-    return (sum & 0xFF) == p[length - 1];
-}
-
-unsigned counter_of(const std::uint8_t* p, std::size_t length)
-{
-    return unsigned(p[length - 3]) << 8 | p[length - 2];
 }
 
 // Splits a stream into packets of `length`, checking each; returns their counters.

@@ -2,6 +2,8 @@
 // read past the end of the packet faults, in every build.
 #pragma once
 
+#include "packets.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -41,18 +43,3 @@ private:
     std::uint8_t* data_;
     std::size_t size_;
 };
-
-// A packet of the unit: header 0xFF, the 16-bit words most significant byte
-// first, then the sum of the words' bytes modulo 256.
-inline std::vector<std::uint8_t> packet_of(const std::vector<std::uint16_t>& words)
-{
-    std::vector<std::uint8_t> bytes{0xFF};
-    unsigned sum = 0;
-    for (std::uint16_t w : words) {
-        bytes.push_back(static_cast<std::uint8_t>(w >> 8));
-        bytes.push_back(static_cast<std::uint8_t>(w & 0xFF));
-        sum += (w >> 8) + (w & 0xFF);
-    }
-    bytes.push_back(static_cast<std::uint8_t>(sum));
-    return bytes;
-}

@@ -1,8 +1,14 @@
 // Runs the built imutap-emu and talks to it through its pty, as the logger would.
+#include "files.h"
+#include "packets.h"
+#include "process.h"
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -10,17 +16,12 @@
 #include <fstream>
 #include <poll.h>
 #include <regex>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -31,53 +32,22 @@ using std::chrono::milliseconds;
 constexpr int start_timeout_ms = 3000;
 constexpr int exit_timeout_ms = 3000;
 
-struct temp_dir {
-    std::string path;
-    temp_dir()
-    {
-        char name[] = "/tmp/imutap-emu-test.XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~temp_dir() { std::filesystem::remove_all(path); }
-};
-
-// A running imutap-emu; killed if a test ends early.
-struct emulator {
-    pid_t pid = -1;
-    int out_fd = -1;  // its standard output or error, when captured
-    ~emulator()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (out_fd >= 0)
-            close(out_fd);
-    }
-};
-
-// Starts imutap-emu with args; captures standard output (fd 1) or error (fd 2) if asked.
-void spawn(emulator& e, const std::vector<std::string>& args, int capture_fd = -1)
+// Starts imutap-emu with args; with `capture` its standard output (fd 1) or
+// error (fd 2) goes into `emu.said`.
+void spawn(process& emu, std::vector<std::string> args, int capture = -1)
 {
-    std::vector<char*> argv = {const_cast<char*>(IMUTAP_EMU_PATH)};
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int out[2] = {-1, -1};
-    if (capture_fd >= 0) {
-        ASSERT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], capture_fd);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, out[1]);
+    args.insert(args.begin(), IMUTAP_EMU_PATH);
+    spawn_setup setup;
+    if (capture < 0) {
+        emu.pid = spawn(args, setup);
+        ASSERT_GT(emu.pid, 0);
+        return;
     }
-    ASSERT_EQ(posix_spawn(&e.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture_fd >= 0) {
-        close(out[1]);
-        e.out_fd = out[0];
+    if (capture == STDERR_FILENO) {
+        // Standard output, unused, joins standard error in the pipe.
+        setup.error_to_output = true;
     }
+    ASSERT_TRUE(start_piped(emu, args, setup));
 }
 
 bool wait_for_link(const std::string& link)
@@ -91,25 +61,10 @@ bool wait_for_link(const std::string& link)
     return false;
 }
 
-// Exit status, 128 + signal if killed, or -1 if it did not end in time.
-int wait_exit(emulator& e, int timeout_ms = exit_timeout_ms)
+int stop(process& emu)
 {
-    auto until = clock_type::now() + milliseconds(timeout_ms);
-    while (clock_type::now() < until) {
-        int status = 0;
-        if (waitpid(e.pid, &status, WNOHANG) == e.pid) {
-            e.pid = -1;
-            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-        }
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return -1;
-}
-
-int stop(emulator& e)
-{
-    kill(e.pid, SIGTERM);
-    return wait_exit(e);
+    kill(emu.pid, SIGTERM);
+    return wait_exit(emu, exit_timeout_ms);
 }
 
 // Opens the unit's tty as the logger does: raw, 8 data bits, no echo.
@@ -154,19 +109,6 @@ bytes read_until_quiet(int fd, int quiet_ms)
     return read_bytes(fd, SIZE_MAX, quiet_ms);
 }
 
-bool good_packet(const std::uint8_t* p, std::size_t length)
-{
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 1 < length; ++i)
-        sum += p[i];
-    return p[0] == 0xFF && (sum & 0xFF) == p[length - 1];
-}
-
-unsigned counter_of(const std::uint8_t* p, std::size_t length)
-{
-    return unsigned(p[length - 3]) << 8 | p[length - 2];
-}
-
 // Checks a stream of packets of one length: all good, counters one apart.
 void expect_packet_run(const bytes& stream, std::size_t length)
 {
@@ -179,26 +121,10 @@ void expect_packet_run(const bytes& stream, std::size_t length)
     }
 }
 
-std::string read_all(int fd)
-{
-    std::string text;
-    char buffer[1024];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, std::size_t(n));
-    return text;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 struct EmulatorProcess : ::testing::Test {
-    temp_dir dir;
+    temp_dir dir{"imutap-emu-test"};
     std::string link = dir.path + "/unit";
-    emulator emu;
+    process emu;
     int fd = -1;
 
     // Starts the emulator on `link` and opens the unit.
@@ -214,6 +140,7 @@ struct EmulatorProcess : ::testing::Test {
     {
         if (fd >= 0)
             close(fd);
+        end_process(emu);
     }
 };
 
@@ -223,7 +150,7 @@ TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
     ASSERT_TRUE(wait_for_link(link));
     std::string target = std::filesystem::read_symlink(link);
     EXPECT_EQ(stop(emu), 0);
-    EXPECT_EQ(read_all(emu.out_fd), "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
+    EXPECT_EQ(emu.said, "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
     EXPECT_TRUE(std::regex_match(target, std::regex("/dev/pts/[0-9]+")));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
@@ -231,8 +158,8 @@ TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
 TEST_F(EmulatorProcess, BadOptionsEndWithStatusTwoAndAReason)
 {
     spawn(emu, {"--nope"}, STDERR_FILENO);
-    EXPECT_EQ(wait_exit(emu), 2);
-    EXPECT_NE(read_all(emu.out_fd).find("unknown option '--nope'"), std::string::npos);
+    EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 2);
+    EXPECT_NE(emu.said.find("unknown option '--nope'"), std::string::npos);
 }
 
 TEST_F(EmulatorProcess, AnswersModeSelectionAndGet)
@@ -371,18 +298,18 @@ TEST_F(EmulatorProcess, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
     std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path + "/out'; cat >'" +
                          dir.path + "/keys'; exit 3";
     spawn(emu, {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh", "-c", script});
-    EXPECT_EQ(wait_exit(emu), 3);
-    std::string out = slurp(dir.path + "/out");
+    EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 3);
+    std::string out = read_file(dir.path + "/out");
     ASSERT_EQ(out.size(), 150u);
     expect_packet_run(bytes(out.begin(), out.end()), 30);
-    EXPECT_EQ(slurp(dir.path + "/keys"), "q");
+    EXPECT_EQ(read_file(dir.path + "/keys"), "q");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST_F(EmulatorProcess, CommandKilledBySignalGivesStatus128PlusSignal)
 {
     spawn(emu, {"-q", "-l", link, "--", "/bin/sh", "-c", "kill -TERM $$"});
-    EXPECT_EQ(wait_exit(emu), 128 + SIGTERM);
+    EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 128 + SIGTERM);
 }
 
 } // namespace

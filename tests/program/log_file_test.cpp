@@ -31,11 +31,8 @@ struct one_run {
 // empty; killed after ten seconds if it was not refused.
 one_run run_logger_once(const unit_session& s, const std::string& log_name, const std::string& port)
 {
-    const std::string said = s.dir + "/once.txt";
-    const std::string command = "timeout -s KILL 10 '" + std::string(IMUTAP_PROGRAM) + "' '" + log_name +
-                                "' -c '" + port + "' < /dev/null > '" + said + "' 2>&1";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(said)};
+    run_result run = run_to_end({IMUTAP_PROGRAM, log_name, "-c", port}, nullptr, s.dir, 10000);
+    return {run.status, std::move(run.said)};
 }
 
 // The end of what a logger said, for a failure's message.

@@ -1,21 +1,16 @@
 // The built program, run as a process in a directory of its own: what it
 // prints, its exit status, and which files it leaves.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "files.h"
+#include "process.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -57,69 +52,22 @@ class Program : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::string name = (fs::temp_directory_path() / "imutap-run-XXXXXX").string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr) << std::strerror(errno);
-        dir_ = name;
+        ASSERT_FALSE(dir_.path.empty()) << std::strerror(errno);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // Runs the program in the test's directory. Its standard input stays
     // open until it ends, holding `input`.
     outcome run(std::vector<std::string> args, const std::string& input = "")
     {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            return {};
         args.insert(args.begin(), IMUTAP_PROGRAM);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(dir_.c_str()) != 0)
-                _exit(126);
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        outcome result;
-        if (input.empty() || write(in[1], input.data(), input.size()) == static_cast<ssize_t>(input.size())) {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            pollfd p{out[0], POLLIN, 0};
-            char buffer[4096];
-            for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now()).count();
-                if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-                    break;
-                const ssize_t got = read(out[0], buffer, sizeof buffer);
-                if (got <= 0) {
-                    result.ended = true;
-                    break;
-                }
-                result.out.append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-        if (!result.ended)
-            kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(out[0]);
-        close(in[1]);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+        run_result result = run_to_end(args, &input, dir_.path, 5000);
+        return {result.ended, result.status, std::move(result.said)};
     }
 
     std::vector<std::string> files() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(dir_.path))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
@@ -127,11 +75,10 @@ protected:
 
     std::string contents(const std::string& name) const
     {
-        std::ifstream file(fs::path(dir_) / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        return read_file((fs::path(dir_.path) / name).string());
     }
 
-    std::string dir_;
+    temp_dir dir_{"imutap-run"};
 };
 
 using names = std::vector<std::string>;
@@ -186,7 +133,7 @@ TEST_F(Program, HeaderFollowsTheModeAndTheLogFileIsCreatedEmpty)
         // Every other run finds a log file of the same name, and empties it.
         existing = !existing;
         if (existing)
-            std::ofstream(fs::path(dir_) / "run.log") << "1 0.5 2.5 3\n";
+            std::ofstream(fs::path(dir_.path) / "run.log") << "1 0.5 2.5 3\n";
         std::vector<std::string> args = {"run.log", "-c", no_port};
         args.insert(args.end(), r.options.begin(), r.options.end());
         const outcome o = run(args);
@@ -195,7 +142,7 @@ TEST_F(Program, HeaderFollowsTheModeAndTheLogFileIsCreatedEmpty)
         EXPECT_EQ(o.out, banner + r.header + port_missing);
         EXPECT_EQ(files(), names{"run.log"});
         EXPECT_EQ(contents("run.log"), "");
-        fs::remove(fs::path(dir_) / "run.log");
+        fs::remove(fs::path(dir_.path) / "run.log");
     }
     // The first argument is the log file name, whatever it looks like.
     const outcome o = run({"-m", "-c", no_port});

@@ -1,5 +1,6 @@
 #include "serial/device.h"
 
+#include "packets.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +36,9 @@ std::vector<std::uint8_t> good_packet(std::uint8_t mode)
 {
     std::vector<std::uint8_t> packet(mode == 'a' ? 30 : 24);
     packet[0] = 0xFF;
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 1 < packet.size(); ++i) {
+    for (std::size_t i = 1; i + 1 < packet.size(); ++i)
         packet[i] = static_cast<std::uint8_t>(i * 7);
-        sum += packet[i];
-    }
-    packet.back() = static_cast<std::uint8_t>(sum);
+    packet.back() = packet_sum(packet.data(), packet.size());
     return packet;
 }
 
