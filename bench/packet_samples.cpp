@@ -12,6 +12,6 @@ packet_samples make_packet_samples(char mode, std::size_t count)
     samples.bytes.resize(count * samples.length);
     for (std::size_t i = 0; i < count; ++i)
         imutap_emu::build_packet(mode, imutap_emu::sample_at(i), static_cast<std::uint16_t>(i),
-                     samples.bytes.data() + i * samples.length);
+                                 samples.bytes.data() + i * samples.length);
     return samples;
 }

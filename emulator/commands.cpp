@@ -25,7 +25,8 @@ const char* reason_to_ignore(std::uint8_t byte, unit_state& unit, std::int64_t n
     return "--ignore";
 }
 
-void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, const emu_log& log, std::int64_t now)
+void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, const emu_log& log,
+                std::int64_t now)
 {
     std::size_t length = packet_length(unit.mode);
     std::size_t keep = length;
@@ -37,13 +38,14 @@ void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, 
     std::uint64_t seq = unit.seq;
     unit_queue_packet(unit, queue, item_kind::g_packet, 0, 0, keep, false);
     if (keep < length)
-        note(log, now, "G: first %zu bytes of a %zu-byte packet (counter %u, --short-g)", keep, length,
-             unsigned(seq & 0xFFFF));
+        note(log, now, "G: first %zu bytes of a %zu-byte packet (counter %u, --short-g)", keep,
+             length, unsigned(seq & 0xFFFF));
     else
         note(log, now, "G: one %zu-byte packet (counter %u)", length, unsigned(seq & 0xFFFF));
 }
 
-void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const emu_log& log, std::int64_t now)
+void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const emu_log& log,
+                 std::int64_t now)
 {
     unit.mode = char(byte);
     std::uint8_t reply = std::uint8_t(byte - 32);
@@ -55,30 +57,27 @@ void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const em
 
 } // namespace
 
-void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
-                    const emu_log& log, std::int64_t now)
+void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit,
+                    out_queue& queue, const emu_log& log, std::int64_t now)
 {
     if (const char* reason = reason_to_ignore(byte, unit, now)) {
         note(log, now, "%s: not answered (%s)", byte_name(byte).c_str(), reason);
         return;
     }
-    cut_result cut = unit_cut_output(unit, queue, byte == stop_command ? cut_scope::unsent : cut_scope::unsent_stream);
+    cut_result cut = unit_cut_output(
+        unit, queue, byte == stop_command ? cut_scope::unsent : cut_scope::unsent_stream);
     switch (byte) {
     case stop_command:
         unit.streaming = false;
         note(log, now, "P: output stopped (%zu queued bytes dropped)", cut.bytes);
         break;
-    case get_command:
-        answer_get(options, unit, queue, log, now);
-        break;
+    case get_command: answer_get(options, unit, queue, log, now); break;
     case continuous_command:
         if (!unit.streaming)
             unit_start_streaming(unit, now);
         note(log, now, "C: continuous output");
         break;
-    default:
-        select_mode(byte, unit, queue, log, now);
-        break;
+    default: select_mode(byte, unit, queue, log, now); break;
     }
 }
 

@@ -23,7 +23,7 @@ constexpr std::size_t command_reply_room = 30;
 // answered command drops the stream packets not yet begun, so its answer goes out at the
 // next packet boundary and the packets after it follow the new state. The caller made
 // sure of command_reply_room in the queue.
-void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
-                    const emu_log& log, std::int64_t now);
+void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit,
+                    out_queue& queue, const emu_log& log, std::int64_t now);
 
 } // namespace imutap_emu

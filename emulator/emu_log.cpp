@@ -34,7 +34,7 @@ void log_command_byte(const emu_log& log, std::int64_t now, std::uint8_t byte)
     int length = std::snprintf(line, sizeof line, "%lld %02x\n",
                                static_cast<long long>((now - log.start_ns) / 1000), unsigned(byte));
     ssize_t written = write(log.commands_fd, line, std::size_t(length));
-    (void)written;  // a failing log must not stop the unit
+    (void)written; // a failing log must not stop the unit
 }
 
 void note(const emu_log& log, std::int64_t now, const char* format, ...)

@@ -14,7 +14,8 @@ namespace {
 
 constexpr int exec_failed_status = 127;
 
-[[noreturn]] void run_in_child(const emu_options& options, const signal_masks& masks, int keys_read_fd)
+[[noreturn]] void run_in_child(const emu_options& options, const signal_masks& masks,
+                               int keys_read_fd)
 {
     reset_signals_for_child(masks);
     if (keys_read_fd >= 0) {
@@ -34,8 +35,8 @@ constexpr int exec_failed_status = 127;
 
 } // namespace
 
-bool start_child(const emu_options& options, const signal_masks& masks, std::int64_t now, child_proc& child,
-                 std::string& error)
+bool start_child(const emu_options& options, const signal_masks& masks, std::int64_t now,
+                 child_proc& child, std::string& error)
 {
     int keys_pipe[2] = {-1, -1};
     if (options.has_keys && pipe2(keys_pipe, O_CLOEXEC) != 0) {
@@ -89,7 +90,7 @@ void send_keys(const emu_options& options, child_proc& child)
         return;
     // The text is short and the pipe empty: one blocking write takes it all.
     ssize_t written = write(child.keys_fd, options.keys.data(), options.keys.size());
-    (void)written;  // a child that has closed its input does not want them
+    (void)written; // a child that has closed its input does not want them
     close(child.keys_fd);
     child.keys_fd = -1;
 }

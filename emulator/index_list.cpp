@@ -17,8 +17,8 @@ bool parse_range(std::string_view item, index_range& range)
         if (!parse_unsigned(item, max_index, range.first))
             return false;
         range.last = range.first;
-    } else if (!parse_unsigned(item.substr(0, dash), max_index, range.first)
-               || !parse_unsigned(item.substr(dash + 1), max_index, range.last)) {
+    } else if (!parse_unsigned(item.substr(0, dash), max_index, range.first) ||
+               !parse_unsigned(item.substr(dash + 1), max_index, range.last)) {
         return false;
     }
     return range.first >= 1 && range.first <= range.last;
@@ -33,8 +33,8 @@ bool parse_index_list(std::string_view text, std::vector<index_range>& list, std
         std::string_view item = text.substr(0, comma);
         index_range range;
         if (!parse_range(item, range)) {
-            error = "bad packet number or range '" + std::string(item)
-                  + "' (want numbers from 1 up, like 5,7,10-12)";
+            error = "bad packet number or range '" + std::string(item) +
+                    "' (want numbers from 1 up, like 5,7,10-12)";
             return false;
         }
         list.push_back(range);

@@ -8,7 +8,7 @@ namespace imutap_emu {
 
 std::uint32_t line_rate(int fd)
 {
-    struct termios2 settings{};
+    struct termios2 settings {};
     if (ioctl(fd, TCGETS2, &settings) != 0)
         return 0;
     return settings.c_ospeed;

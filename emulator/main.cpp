@@ -21,14 +21,11 @@ int main(int argc, char** argv)
     emu_options options;
     std::string error;
     switch (parse_options(argc, argv, options, error)) {
-    case parse_outcome::help:
-        print_usage(stdout);
-        return 0;
+    case parse_outcome::help: print_usage(stdout); return 0;
     case parse_outcome::error:
         std::fprintf(stderr, "imutap-emu: %s\nTry 'imutap-emu --help'.\n", error.c_str());
         return usage_status;
-    case parse_outcome::run:
-        break;
+    case parse_outcome::run: break;
     }
     if (options.link_path.empty())
         options.link_path = default_link_path(long(getpid()));
@@ -36,7 +33,8 @@ int main(int argc, char** argv)
     emu_log log;
     log.start_ns = mono_now_ns();
     log.verbose = options.verbose;
-    if (!options.log_commands_path.empty() && !open_command_log(options.log_commands_path, log, error)) {
+    if (!options.log_commands_path.empty() &&
+        !open_command_log(options.log_commands_path, log, error)) {
         std::fprintf(stderr, "imutap-emu: %s\n", error.c_str());
         return setup_failed_status;
     }

@@ -13,20 +13,20 @@ constexpr std::int32_t quarter_sine[65] = {
     31356, 31580, 31785, 31971, 32137, 32285, 32412, 32521, 32609, 32678, 32728, 32757, 32767,
 };
 
-constexpr std::int32_t one_g = 5461;            // accel raw for 1 g (range 4 g * 1.5)
+constexpr std::int32_t one_g = 5461; // accel raw for 1 g (range 4 g * 1.5)
 constexpr std::int32_t field_horizontal = 4369; // mag raw for 0.2 gauss (range 1 gauss * 1.5)
-constexpr std::int32_t field_down = 8738;       // 0.4 gauss
-constexpr std::int32_t temperature_25c = 1587;  // (25 / 44.44 + 1.375) * 4096 / 5
-constexpr std::int32_t channel_middle = 2048;   // 2.5 V
+constexpr std::int32_t field_down = 8738; // 0.4 gauss
+constexpr std::int32_t temperature_25c = 1587; // (25 / 44.44 + 1.375) * 4096 / 5
+constexpr std::int32_t channel_middle = 2048; // 2.5 V
 
 constexpr std::uint32_t roll_period = 400;
-constexpr std::int32_t roll_amplitude = 910;    // 5 deg
-constexpr std::int32_t roll_rate = 1092;        // gyro raw for 5 deg/s
+constexpr std::int32_t roll_amplitude = 910; // 5 deg
+constexpr std::int32_t roll_rate = 1092; // gyro raw for 5 deg/s
 constexpr std::uint32_t pitch_period = 640;
-constexpr std::int32_t pitch_amplitude = 546;   // 3 deg
-constexpr std::int32_t pitch_rate = 410;        // 1.875 deg/s
-constexpr std::uint32_t yaw_step = 18;          // angle raw per packet
-constexpr std::int32_t yaw_rate = 2160;         // 9.89 deg/s
+constexpr std::int32_t pitch_amplitude = 546; // 3 deg
+constexpr std::int32_t pitch_rate = 410; // 1.875 deg/s
+constexpr std::uint32_t yaw_step = 18; // angle raw per packet
+constexpr std::int32_t yaw_rate = 2160; // 9.89 deg/s
 constexpr std::uint32_t temperature_period = 6000;
 constexpr std::int32_t temperature_swing = 8;
 
@@ -58,7 +58,9 @@ std::int32_t triangle(std::uint64_t seq, std::uint32_t period, std::int32_t ampl
 {
     std::int64_t quarter = period / 4;
     std::int64_t phase = std::int64_t(seq % period);
-    std::int64_t value = phase < quarter ? phase : phase < 3 * quarter ? 2 * quarter - phase : phase - 4 * quarter;
+    std::int64_t value = phase < quarter       ? phase
+                         : phase < 3 * quarter ? 2 * quarter - phase
+                                               : phase - 4 * quarter;
     return std::int32_t(value * amplitude / quarter);
 }
 
@@ -120,7 +122,8 @@ raw_sample sample_at(std::uint64_t seq)
     s.yaw = std::int16_t(std::uint16_t(seq * yaw_step));
 
     s.gyro[0] = clamp16(triangle_slope(seq, roll_period) * roll_rate + noise(bits, 0));
-    s.gyro[1] = clamp16(triangle_slope(seq + pitch_period / 4, pitch_period) * pitch_rate + noise(bits, 1));
+    s.gyro[1] =
+        clamp16(triangle_slope(seq + pitch_period / 4, pitch_period) * pitch_rate + noise(bits, 1));
     s.gyro[2] = clamp16(yaw_rate + noise(bits, 2));
 
     std::int32_t ax = -tilt_component(pitch);
@@ -136,10 +139,11 @@ raw_sample sample_at(std::uint64_t seq)
     s.mag[1] = clamp16(-field_horizontal * sin_yaw / 32767 + noise(bits, 7));
     s.mag[2] = clamp16(field_down + noise(bits, 8));
 
-    s.temperature = std::uint16_t(temperature_25c + triangle(seq, temperature_period, temperature_swing));
+    s.temperature =
+        std::uint16_t(temperature_25c + triangle(seq, temperature_period, temperature_swing));
 
-    const std::int16_t* sensors[9] = {&s.gyro[0], &s.gyro[1], &s.gyro[2], &s.accel[0], &s.accel[1],
-                                 &s.accel[2], &s.mag[0], &s.mag[1], &s.mag[2]};
+    const std::int16_t* sensors[9] = {&s.gyro[0],  &s.gyro[1], &s.gyro[2], &s.accel[0], &s.accel[1],
+                                      &s.accel[2], &s.mag[0],  &s.mag[1],  &s.mag[2]};
     for (int i = 0; i < 9; ++i)
         s.channels[i] = channel_of(*sensors[i]);
 

@@ -10,13 +10,32 @@ namespace imutap_emu {
 namespace {
 
 enum class opt_id {
-    link, rate, count, streaming, line_pace, start_seq, bad_checksum, bad_header, drop_byte, silence,
-    replug, hold, line, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
+    link,
+    rate,
+    count,
+    streaming,
+    line_pace,
+    start_seq,
+    bad_checksum,
+    bad_header,
+    drop_byte,
+    silence,
+    replug,
+    hold,
+    line,
+    ignore,
+    short_g,
+    log_commands,
+    keys,
+    keys_delay,
+    quiet,
+    verbose,
+    help
 };
 
 struct option_entry {
     const char* long_name;
-    char short_name;  // 0: long form only
+    char short_name; // 0: long form only
     bool takes_value;
     opt_id id;
 };
@@ -56,7 +75,7 @@ constexpr line_name line_names[] = {
     {"7e1-rtscts", line_state::seven_bit},
 };
 
-constexpr std::uint64_t max_ms = 86'400'000;  // one day
+constexpr std::uint64_t max_ms = 86'400'000; // one day
 constexpr double max_rate = 1e6;
 
 const option_entry* find_long(std::string_view name)
@@ -86,8 +105,10 @@ bool parse_ignore(std::string_view text, std::int64_t (&times)[256], std::string
         std::int64_t count = always;
         if (colon != std::string_view::npos) {
             std::uint64_t value = 0;
-            if (!parse_unsigned(entry.substr(colon + 1), std::uint64_t(INT64_MAX), value) || value == 0) {
-                error = "bad count in --ignore entry '" + std::string(entry) + "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
+            if (!parse_unsigned(entry.substr(colon + 1), std::uint64_t(INT64_MAX), value) ||
+                value == 0) {
+                error = "bad count in --ignore entry '" + std::string(entry) +
+                        "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
                 return false;
             }
             count = std::int64_t(value);
@@ -110,8 +131,8 @@ bool parse_event(std::string_view text, event_kind kind, const char* name,
     std::uint64_t packet = 0, ms = 0;
     bool has_ms = false;
     if (!parse_pair(text, UINT32_MAX, max_ms, false, packet, ms, has_ms) || packet == 0) {
-        error = std::string("bad value '") + std::string(text) + "' for --" + name
-              + " (want PKT:MS, PKT from 1 up, MS at most 86400000)";
+        error = std::string("bad value '") + std::string(text) + "' for --" + name +
+                " (want PKT:MS, PKT from 1 up, MS at most 86400000)";
         return false;
     }
     unit_event event;
@@ -122,10 +143,12 @@ bool parse_event(std::string_view text, event_kind kind, const char* name,
     return true;
 }
 
-bool apply_option(opt_id id, const char* name, std::string_view value, emu_options& options, std::string& error)
+bool apply_option(opt_id id, const char* name, std::string_view value, emu_options& options,
+                  std::string& error)
 {
     auto bad_value = [&](const char* want) {
-        error = std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
+        error =
+            std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
         return false;
     };
     std::uint64_t number = 0;
@@ -145,22 +168,15 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
         options.has_count = true;
         options.count = number;
         return true;
-    case opt_id::streaming:
-        options.streaming_at_power_on = true;
-        return true;
-    case opt_id::line_pace:
-        options.line_pace = true;
-        return true;
+    case opt_id::streaming: options.streaming_at_power_on = true; return true;
+    case opt_id::line_pace: options.line_pace = true; return true;
     case opt_id::start_seq:
         if (!parse_unsigned(value, UINT64_MAX, options.start_seq))
             return bad_value("want a whole number from 0 up");
         return true;
-    case opt_id::bad_checksum:
-        return parse_index_list(value, options.bad_checksum, error);
-    case opt_id::bad_header:
-        return parse_index_list(value, options.bad_header, error);
-    case opt_id::drop_byte:
-        return parse_index_list(value, options.drop_byte, error);
+    case opt_id::bad_checksum: return parse_index_list(value, options.bad_checksum, error);
+    case opt_id::bad_header: return parse_index_list(value, options.bad_header, error);
+    case opt_id::drop_byte: return parse_index_list(value, options.drop_byte, error);
     case opt_id::silence:
         return parse_event(value, event_kind::silence, "silence", options.events, error);
     case opt_id::replug:
@@ -174,13 +190,13 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
                 return true;
             }
         return bad_value("want raw, xonxoff or 7e1-rtscts");
-    case opt_id::ignore:
-        return parse_ignore(value, options.ignore_times, error);
+    case opt_id::ignore: return parse_ignore(value, options.ignore_times, error);
     case opt_id::short_g: {
         std::uint64_t times = 0;
         bool has_times = false;
-        if (!parse_pair(value, 255, std::uint64_t(INT64_MAX), true, options.short_g_bytes, times, has_times)
-            || (has_times && times == 0))
+        if (!parse_pair(value, 255, std::uint64_t(INT64_MAX), true, options.short_g_bytes, times,
+                        has_times) ||
+            (has_times && times == 0))
             return bad_value("want K or K:TIMES, K bytes from 0 to 255, TIMES from 1 up");
         options.has_short_g = true;
         options.short_g_times = has_times ? std::int64_t(times) : always;
@@ -200,14 +216,9 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
             return bad_value("want milliseconds from 0 to 86400000");
         options.keys_delay_ms = std::int64_t(number);
         return true;
-    case opt_id::quiet:
-        options.quiet = true;
-        return true;
-    case opt_id::verbose:
-        options.verbose = true;
-        return true;
-    case opt_id::help:
-        return true;
+    case opt_id::quiet: options.quiet = true; return true;
+    case opt_id::verbose: options.verbose = true; return true;
+    case opt_id::help: return true;
     }
     return true;
 }
@@ -231,7 +242,8 @@ bool check_combination(const emu_options& options, std::string& error)
 
 } // namespace
 
-parse_outcome parse_options(int argc, const char* const* argv, emu_options& options, std::string& error)
+parse_outcome parse_options(int argc, const char* const* argv, emu_options& options,
+                            std::string& error)
 {
     bool help = false;
     for (int i = 1; i < argc; ++i) {
@@ -265,7 +277,8 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& opti
                 has_value = true;
             }
         } else {
-            error = "unexpected argument '" + std::string(arg) + "' (put a command to run after --)";
+            error =
+                "unexpected argument '" + std::string(arg) + "' (put a command to run after --)";
             return parse_outcome::error;
         }
         if (entry == nullptr) {
@@ -292,7 +305,9 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& opti
     if (!check_combination(options, error))
         return parse_outcome::error;
     std::stable_sort(options.events.begin(), options.events.end(),
-                     [](const unit_event& earlier, const unit_event& later) { return earlier.packet < later.packet; });
+                     [](const unit_event& earlier, const unit_event& later) {
+                         return earlier.packet < later.packet;
+                     });
     return parse_outcome::run;
 }
 

@@ -19,7 +19,8 @@ void compact(out_queue& queue)
         return;
     std::memmove(queue.bytes.data(), queue.bytes.data() + base, queue.tail - base);
     std::size_t count = queue.last - queue.first;
-    std::memmove(static_cast<void*>(queue.items.data()), queue.items.data() + queue.first, count * sizeof(queue_item));
+    std::memmove(static_cast<void*>(queue.items.data()), queue.items.data() + queue.first,
+                 count * sizeof(queue_item));
     for (std::size_t i = 0; i < count; ++i) {
         queue.items[i].begin -= base;
         queue.items[i].end -= base;

@@ -42,7 +42,8 @@ std::uint8_t packet_checksum(const std::uint8_t* packet, std::size_t length)
     return std::uint8_t(sum & 0xFF);
 }
 
-std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t counter, std::uint8_t* out)
+std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t counter,
+                         std::uint8_t* out)
 {
     std::uint8_t* at = out;
     *at++ = header_byte;

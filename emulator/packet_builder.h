@@ -14,7 +14,7 @@ struct raw_sample {
     std::int16_t accel[3] = {};
     std::int16_t mag[3] = {};
     std::uint16_t temperature = 0;
-    std::uint16_t channels[9] = {};  // voltage mode, channels 1 to 9
+    std::uint16_t channels[9] = {}; // voltage mode, channels 1 to 9
 };
 
 constexpr std::size_t max_packet_length = 30;
@@ -29,7 +29,8 @@ std::uint8_t packet_checksum(const std::uint8_t* packet, std::size_t length);
 
 // Lays out sample and counter in the layout of mode (the scaled layout for letters
 // without a layout of their own); returns the packet length.
-std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t counter, std::uint8_t* out);
+std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t counter,
+                         std::uint8_t* out);
 
 // Faults: header 0x00 (checksum still right); a checksum one too high; data byte 3 left
 // out (returns the new length).

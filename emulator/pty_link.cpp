@@ -54,8 +54,8 @@ bool set_up(pty_link& link, line_state state, std::string& error)
     link.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (link.master < 0)
         return fail(error, "cannot open a pseudo-terminal");
-    if (fcntl(link.master, F_SETFD, FD_CLOEXEC) != 0
-        || fcntl(link.master, F_SETFL, fcntl(link.master, F_GETFL) | O_NONBLOCK) != 0)
+    if (fcntl(link.master, F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(link.master, F_SETFL, fcntl(link.master, F_GETFL) | O_NONBLOCK) != 0)
         return fail(error, "cannot set up the pseudo-terminal");
     if (grantpt(link.master) != 0 || unlockpt(link.master) != 0)
         return fail(error, "cannot unlock the pseudo-terminal");
@@ -71,7 +71,8 @@ bool set_up(pty_link& link, line_state state, std::string& error)
     // Watched only from here on, so the emulator's own open is not reported. Without
     // inotify the unit still works; only a left-over exclusive mode stays.
     link.close_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (link.close_watch >= 0 && inotify_add_watch(link.close_watch, link.slave_path, IN_CLOSE) < 0) {
+    if (link.close_watch >= 0 &&
+        inotify_add_watch(link.close_watch, link.slave_path, IN_CLOSE) < 0) {
         close(link.close_watch);
         link.close_watch = -1;
     }
@@ -112,7 +113,7 @@ bool release_exclusive_after_close(const pty_link& link)
     alignas(inotify_event) char events[1024];
     bool closed = false;
     while (read(link.close_watch, events, sizeof events) > 0)
-        closed = true;  // every event watched is a close
+        closed = true; // every event watched is a close
     int exclusive = 0;
     if (!closed || ioctl(link.slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
         return false;
@@ -152,7 +153,7 @@ std::size_t slave_input_waiting(const pty_link& link)
 
 bool point_link(const std::string& link_path, const char* target, std::string& error)
 {
-    struct stat existing{};
+    struct stat existing {};
     if (lstat(link_path.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
         error = "will not replace " + link_path + ": it is not a symlink";
         return false;

@@ -14,11 +14,11 @@ namespace imutap_emu {
 // which on a real port ends with the last close: the emulator watches the slave for
 // closes by other programs and then ends exclusive mode itself.
 struct pty_link {
-    int master = -1;       // non-blocking
-    int slave = -1;        // only held open, and asked how much input waits
-    int close_watch = -1;  // inotify descriptor reporting closes of the slave; -1: none
+    int master = -1; // non-blocking
+    int slave = -1; // only held open, and asked how much input waits
+    int close_watch = -1; // inotify descriptor reporting closes of the slave; -1: none
     char slave_path[64] = {};
-    bool held = false;     // the logger's output is held (see hold_output)
+    bool held = false; // the logger's output is held (see hold_output)
     termios before_hold{};
 };
 

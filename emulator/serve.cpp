@@ -20,9 +20,10 @@ namespace imutap_emu {
 
 namespace {
 
-constexpr std::int64_t hangup_rest_ns = 20 * ns_per_ms;  // after a hang-up on the master
+constexpr std::int64_t hangup_rest_ns = 20 * ns_per_ms; // after a hang-up on the master
 constexpr std::int64_t drain_check_ns = 5 * ns_per_ms;
-constexpr std::int64_t drain_settle_ns = 30 * ns_per_ms;  // the slave's input must stay empty this long
+constexpr std::int64_t drain_settle_ns =
+    30 * ns_per_ms; // the slave's input must stay empty this long
 constexpr std::int64_t unplug_wait_limit_ns = 1000 * ns_per_ms;
 constexpr std::size_t command_read_size = 256;
 
@@ -31,19 +32,19 @@ struct serve_state {
     out_queue queue;
     unit_state unit;
     child_proc child;
-    bool unplug_pending = false;  // silent, hanging up once the logger has read all
+    bool unplug_pending = false; // silent, hanging up once the logger has read all
     std::uint32_t unplug_ms = 0;
     std::int64_t unplug_deadline = 0;
     std::int64_t unplug_drained_since = 0;
     bool unplugged = false;
     std::int64_t plug_in_at = 0;
     std::int64_t master_rest_until = 0;
-    std::int64_t next_byte_at = 0;  // --line-pace: when the line is free for the next byte
-    bool hold_pending = false;  // holding the logger's output once it has read all
+    std::int64_t next_byte_at = 0; // --line-pace: when the line is free for the next byte
+    bool hold_pending = false; // holding the logger's output once it has read all
     std::uint32_t hold_ms = 0;
     std::int64_t hold_deadline = 0;
     std::int64_t hold_drained_since = 0;
-    std::int64_t release_at = 0;  // when the logger's held output goes free; 0: not held
+    std::int64_t release_at = 0; // when the logger's held output goes free; 0: not held
 };
 
 void report(const std::string& error)
@@ -60,7 +61,8 @@ void earliest(std::int64_t& wake, std::int64_t when)
 bool plug_in(const emu_options& options, serve_state& state)
 {
     std::string error;
-    if (open_unit_pty(state.link, options.line, error) && point_link(options.link_path, state.link.slave_path, error))
+    if (open_unit_pty(state.link, options.line, error) &&
+        point_link(options.link_path, state.link.slave_path, error))
         return true;
     report(error);
     close_unit_pty(state.link);
@@ -72,10 +74,11 @@ void print_ready_line(const emu_options& options, const pty_link& link)
     if (options.quiet)
         return;
     if (options.rate == 0)
-        std::printf("imutap-emu: unit on %s (%s), mode a, unpaced\n", options.link_path.c_str(), link.slave_path);
+        std::printf("imutap-emu: unit on %s (%s), mode a, unpaced\n", options.link_path.c_str(),
+                    link.slave_path);
     else
-        std::printf("imutap-emu: unit on %s (%s), mode a, %g packets/s\n", options.link_path.c_str(), link.slave_path,
-                    options.rate);
+        std::printf("imutap-emu: unit on %s (%s), mode a, %g packets/s\n",
+                    options.link_path.c_str(), link.slave_path, options.rate);
     std::fflush(stdout);
 }
 
@@ -107,11 +110,13 @@ void ask_unplug(serve_state& state, std::uint32_t ms, std::int64_t now)
 // As a real device node disappears, the link goes before the pty is hung up: a
 // logger that sees the hang-up finds no link to reopen, and while unplugged the
 // link never points at a freed pty that another program may be given.
-void unplug_when_read(const emu_options& options, serve_state& state, std::int64_t now, std::int64_t& wake)
+void unplug_when_read(const emu_options& options, serve_state& state, std::int64_t now,
+                      std::int64_t& wake)
 {
     if (!state.unplug_pending)
         return;
-    if (now < state.unplug_deadline && !logger_has_read_all(state, now, state.unplug_drained_since)) {
+    if (now < state.unplug_deadline &&
+        !logger_has_read_all(state, now, state.unplug_drained_since)) {
         earliest(wake, now + drain_check_ns);
         return;
     }
@@ -130,14 +135,15 @@ void unplug_when_read(const emu_options& options, serve_state& state, std::int64
 void hold_when_read(serve_state& state, const emu_log& log, std::int64_t now, std::int64_t& wake)
 {
     if (state.hold_pending) {
-        if (now < state.hold_deadline && !logger_has_read_all(state, now, state.hold_drained_since)) {
+        if (now < state.hold_deadline &&
+            !logger_has_read_all(state, now, state.hold_drained_since)) {
             earliest(wake, now + drain_check_ns);
             return;
         }
         state.hold_pending = false;
         if (hold_output(state.link)) {
             state.release_at = now + std::int64_t(state.hold_ms) * ns_per_ms;
-            state.unit.silent_until = state.release_at;  // the stream would carry XON bytes
+            state.unit.silent_until = state.release_at; // the stream would carry XON bytes
             note(log, now, "XOFF sent: the logger's output is held");
         }
     }
@@ -153,7 +159,8 @@ void hold_when_read(serve_state& state, const emu_log& log, std::int64_t now, st
 }
 
 // Plugs the unit in again once its time is up; false if the new pty failed.
-bool replug_if_due(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
+bool replug_if_due(const emu_options& options, serve_state& state, const emu_log& log,
+                   std::int64_t now)
 {
     if (!state.unplugged || now < state.plug_in_at)
         return true;
@@ -166,7 +173,8 @@ bool replug_if_due(const emu_options& options, serve_state& state, const emu_log
 }
 
 // With --keys: writes them when due; says when to look again.
-void service_keys(const emu_options& options, serve_state& state, std::int64_t now, std::int64_t& wake)
+void service_keys(const emu_options& options, serve_state& state, std::int64_t now,
+                  std::int64_t& wake)
 {
     child_proc& child = state.child;
     if (child.keys_fd < 0)
@@ -180,7 +188,7 @@ void service_keys(const emu_options& options, serve_state& state, std::int64_t n
         return;
     }
     if (!state.unit.finished)
-        return;  // account_written sets it, in this same loop
+        return; // account_written sets it, in this same loop
     if (queue_pending(state.queue) == 0 && logger_has_read_all(state, now, child.drained_since)) {
         send_keys(options, child);
         return;
@@ -188,10 +196,12 @@ void service_keys(const emu_options& options, serve_state& state, std::int64_t n
     earliest(wake, now + drain_check_ns);
 }
 
-void read_commands(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
+void read_commands(const emu_options& options, serve_state& state, const emu_log& log,
+                   std::int64_t now)
 {
-    std::size_t room = std::min({command_read_size, queue_room_bytes(state.queue) / command_reply_room,
-                            queue_room_items(state.queue)});
+    std::size_t room =
+        std::min({command_read_size, queue_room_bytes(state.queue) / command_reply_room,
+                  queue_room_items(state.queue)});
     if (room == 0)
         return;
     std::uint8_t bytes[command_read_size];
@@ -212,13 +222,15 @@ void read_commands(const emu_options& options, serve_state& state, const emu_log
 // rate the logger set on the tty. A byte sent late (the emulator woke late) keeps the
 // schedule when less than one byte time behind; after a pause the schedule starts at
 // the byte, so nothing is sent in a burst to catch up.
-void write_output(const emu_options& options, serve_state& state, const emu_log& log, std::int64_t now)
+void write_output(const emu_options& options, serve_state& state, const emu_log& log,
+                  std::int64_t now)
 {
     for (;;) {
         std::size_t writable = queue_writable(state.queue);
         if (writable == 0 || unit_silent(state.unit, now) || !pty_open(state.link))
             return;
-        const std::int64_t byte_time = options.line_pace ? byte_time_ns(line_rate(state.link.slave)) : 0;
+        const std::int64_t byte_time =
+            options.line_pace ? byte_time_ns(line_rate(state.link.slave)) : 0;
         if (byte_time > 0) {
             if (now < state.next_byte_at)
                 return;
@@ -231,8 +243,10 @@ void write_output(const emu_options& options, serve_state& state, const emu_log&
             return;
         }
         if (byte_time > 0)
-            state.next_byte_at = (now - state.next_byte_at < byte_time ? state.next_byte_at : now) + byte_time;
-        written_effect effect = account_written(options, state.unit, state.queue, std::size_t(written), log, now);
+            state.next_byte_at =
+                (now - state.next_byte_at < byte_time ? state.next_byte_at : now) + byte_time;
+        written_effect effect =
+            account_written(options, state.unit, state.queue, std::size_t(written), log, now);
         if (effect.unplug)
             ask_unplug(state, effect.unplug_ms, now);
         if (effect.hold) {
@@ -245,20 +259,21 @@ void write_output(const emu_options& options, serve_state& state, const emu_log&
 }
 
 // One wait for the master, the close reports, the timers and the signals.
-void wait_and_serve(const emu_options& options, serve_state& state, const emu_log& log, const signal_masks& masks,
-                    std::int64_t now, std::int64_t wake)
+void wait_and_serve(const emu_options& options, serve_state& state, const emu_log& log,
+                    const signal_masks& masks, std::int64_t now, std::int64_t wake)
 {
     pollfd fds[2] = {};
     pollfd& master = fds[0];
     pollfd& closes = fds[1];
-    master.fd = -1;  // poll() skips negative descriptors
+    master.fd = -1; // poll() skips negative descriptors
     closes.fd = state.link.close_watch;
     closes.events = POLLIN;
     if (pty_open(state.link) && now >= state.master_rest_until) {
         master.fd = state.link.master;
         if (queue_has_room(state.queue, command_reply_room, 1))
             master.events |= POLLIN;
-        if (!unit_silent(state.unit, now) && queue_writable(state.queue) > 0 && now >= state.next_byte_at)
+        if (!unit_silent(state.unit, now) && queue_writable(state.queue) > 0 &&
+            now >= state.next_byte_at)
             master.events |= POLLOUT;
     } else if (pty_open(state.link)) {
         earliest(wake, state.master_rest_until);
@@ -282,7 +297,8 @@ void wait_and_serve(const emu_options& options, serve_state& state, const emu_lo
         write_output(options, state, log, now);
 }
 
-int serve(const emu_options& options, serve_state& state, const emu_log& log, const signal_masks& masks)
+int serve(const emu_options& options, serve_state& state, const emu_log& log,
+          const signal_masks& masks)
 {
     int status = 0;
     for (;;) {
@@ -334,7 +350,7 @@ int serve_unit(const emu_options& options, const emu_log& log, const signal_mask
     else
         report(error);
 
-    if (state.child.pid > 0) {  // the unit could not go on while the command ran
+    if (state.child.pid > 0) { // the unit could not go on while the command ran
         signal_child(state.child, SIGTERM);
         int ignored = 0;
         while (!child_ended(state.child, ignored)) {

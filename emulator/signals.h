@@ -8,8 +8,8 @@ namespace imutap_emu {
 // blocked except inside ppoll() with wait_mask, so none is lost between a check and the
 // wait. SIGPIPE is ignored (a logger may go away while the unit writes).
 struct signal_masks {
-    sigset_t wait_mask;      // for ppoll()
-    sigset_t original_mask;  // for a child before exec
+    sigset_t wait_mask; // for ppoll()
+    sigset_t original_mask; // for a child before exec
 };
 
 void install_signal_handlers(signal_masks& masks);

@@ -23,7 +23,8 @@ bool may_stream(const unit_state& unit, std::int64_t now)
 // How many more stream packets may be built before the -n limit or the next event.
 std::uint64_t packets_allowed(const emu_options& options, const unit_state& unit)
 {
-    std::uint64_t allowed = options.has_count ? options.count - std::min(options.count, unit.stream_built) : unlimited;
+    std::uint64_t allowed =
+        options.has_count ? options.count - std::min(options.count, unit.stream_built) : unlimited;
     if (unit.next_event < options.events.size()) {
         std::uint64_t packet = options.events[unit.next_event].packet;
         allowed = std::min(allowed, packet > unit.stream_built ? packet - unit.stream_built : 0);
@@ -33,8 +34,9 @@ std::uint64_t packets_allowed(const emu_options& options, const unit_state& unit
 
 bool is_hold_packet(const emu_options& options, const unit_state& unit, std::uint64_t index)
 {
-    return (options.has_count && index == options.count)
-        || (unit.next_event < options.events.size() && options.events[unit.next_event].packet == index);
+    return (options.has_count && index == options.count) ||
+           (unit.next_event < options.events.size() &&
+            options.events[unit.next_event].packet == index);
 }
 
 std::uint8_t faults_for(const emu_options& options, std::uint64_t index)
@@ -49,12 +51,13 @@ std::uint8_t faults_for(const emu_options& options, std::uint64_t index)
     return faults;
 }
 
-void build_stream_packets(const emu_options& options, unit_state& unit, out_queue& queue, std::uint64_t count)
+void build_stream_packets(const emu_options& options, unit_state& unit, out_queue& queue,
+                          std::uint64_t count)
 {
     for (std::uint64_t i = 0; i < count && queue_has_room(queue, max_packet_length, 1); ++i) {
         std::uint64_t index = unit.stream_built + 1;
-        unit_queue_packet(unit, queue, item_kind::stream_packet, index, faults_for(options, index), max_packet_length,
-                          is_hold_packet(options, unit, index));
+        unit_queue_packet(unit, queue, item_kind::stream_packet, index, faults_for(options, index),
+                          max_packet_length, is_hold_packet(options, unit, index));
         unit.stream_built = index;
         ++unit.pace_built;
     }
@@ -76,24 +79,27 @@ void note_faults(const queue_item& item, const emu_log& log, std::int64_t now)
     unsigned counter = unsigned(item.seq & 0xFFFF);
     unsigned long long index = item.stream_index;
     if (item.faults & fault_checksum)
-        note(log, now, "stream packet %llu (counter %u) sent with a wrong checksum", index, counter);
+        note(log, now, "stream packet %llu (counter %u) sent with a wrong checksum", index,
+             counter);
     if (item.faults & fault_header)
-        note(log, now, "stream packet %llu (counter %u) sent with header byte 0x00", index, counter);
+        note(log, now, "stream packet %llu (counter %u) sent with header byte 0x00", index,
+             counter);
     if (item.faults & fault_dropped_byte)
         note(log, now, "stream packet %llu (counter %u) sent without data byte %zu", index, counter,
              dropped_byte_offset);
 }
 
 // Events due after stream packet `index` went out.
-void run_events(const emu_options& options, unit_state& unit, std::uint64_t index, written_effect& effect,
-                const emu_log& log, std::int64_t now)
+void run_events(const emu_options& options, unit_state& unit, std::uint64_t index,
+                written_effect& effect, const emu_log& log, std::int64_t now)
 {
-    while (unit.next_event < options.events.size() && options.events[unit.next_event].packet <= index) {
+    while (unit.next_event < options.events.size() &&
+           options.events[unit.next_event].packet <= index) {
         const unit_event& event = options.events[unit.next_event++];
         if (event.kind == event_kind::silence) {
             unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
-            note(log, now, "after stream packet %llu: silent for %u ms", static_cast<unsigned long long>(index),
-                 unsigned(event.ms));
+            note(log, now, "after stream packet %llu: silent for %u ms",
+                 static_cast<unsigned long long>(index), unsigned(event.ms));
         } else if (event.kind == event_kind::hold) {
             unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
             effect.hold = true;
@@ -103,8 +109,9 @@ void run_events(const emu_options& options, unit_state& unit, std::uint64_t inde
         } else {
             effect.unplug = true;
             effect.unplug_ms = event.ms;
-            note(log, now, "after stream packet %llu: silent, then unplugged for %u ms once it is read", static_cast<unsigned long long>(index),
-                 unsigned(event.ms));
+            note(log, now,
+                 "after stream packet %llu: silent, then unplugged for %u ms once it is read",
+                 static_cast<unsigned long long>(index), unsigned(event.ms));
         }
     }
 }
@@ -138,17 +145,19 @@ void refill_stream(const emu_options& options, unit_state& unit, out_queue& queu
     build_stream_packets(options, unit, queue, std::min(allowed, due - unit.pace_built));
 }
 
-std::int64_t stream_due_time(const emu_options& options, const unit_state& unit, const out_queue& queue, std::int64_t now)
+std::int64_t stream_due_time(const emu_options& options, const unit_state& unit,
+                             const out_queue& queue, std::int64_t now)
 {
     if (unit.silent_until != 0 && now < unit.silent_until)
         return unit.silent_until;
-    if (!may_stream(unit, now) || options.rate == 0 || queue_pending(queue) != 0 || packets_allowed(options, unit) == 0)
+    if (!may_stream(unit, now) || options.rate == 0 || queue_pending(queue) != 0 ||
+        packets_allowed(options, unit) == 0)
         return -1;
     return std::max(now, due_time_of(options, unit, unit.pace_built));
 }
 
-written_effect account_written(const emu_options& options, unit_state& unit, out_queue& queue, std::size_t written,
-                               const emu_log& log, std::int64_t now)
+written_effect account_written(const emu_options& options, unit_state& unit, out_queue& queue,
+                               std::size_t written, const emu_log& log, std::int64_t now)
 {
     written_effect effect;
     queue_consume(queue, written);
@@ -163,7 +172,8 @@ written_effect account_written(const emu_options& options, unit_state& unit, out
             unit.finished = true;
             unit.streaming = false;
             queue_clear(queue);
-            note(log, now, "all %llu packets sent: silent for good", static_cast<unsigned long long>(options.count));
+            note(log, now, "all %llu packets sent: silent for good",
+                 static_cast<unsigned long long>(options.count));
             return effect;
         }
         run_events(options, unit, unit.stream_sent, effect, log, now);

@@ -43,8 +43,8 @@ bool parse_pair(std::string_view text, std::uint64_t a_max, std::uint64_t b_max,
     has_b = colon != std::string_view::npos;
     if (!has_b)
         return b_optional && parse_unsigned(text, a_max, first);
-    return parse_unsigned(text.substr(0, colon), a_max, first)
-        && parse_unsigned(text.substr(colon + 1), b_max, second);
+    return parse_unsigned(text.substr(0, colon), a_max, first) &&
+           parse_unsigned(text.substr(colon + 1), b_max, second);
 }
 
 } // namespace imutap_emu

@@ -11,8 +11,10 @@ void unit_start(const emu_options& options, unit_state& unit, std::int64_t now)
 {
     unit = unit_state{};
     unit.seq = options.start_seq;
-    unit.finished = options.has_count && options.count == 0;  // "-n 0": silent for good from the start
-    std::copy(std::begin(options.ignore_times), std::end(options.ignore_times), std::begin(unit.ignore_left));
+    unit.finished =
+        options.has_count && options.count == 0; // "-n 0": silent for good from the start
+    std::copy(std::begin(options.ignore_times), std::end(options.ignore_times),
+              std::begin(unit.ignore_left));
     unit.short_g_left = options.has_short_g ? options.short_g_times : 0;
     unit_power_on(options, unit, now);
 }
@@ -38,11 +40,13 @@ void unit_start_streaming(unit_state& unit, std::int64_t now)
     unit.pace_built = 0;
 }
 
-void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind, std::uint64_t stream_index,
-                       std::uint8_t faults, std::size_t keep_bytes, bool hold)
+void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind,
+                       std::uint64_t stream_index, std::uint8_t faults, std::size_t keep_bytes,
+                       bool hold)
 {
     std::uint8_t* at = queue_reserve(queue, max_packet_length);
-    std::size_t length = build_packet(unit.mode, sample_at(unit.seq), std::uint16_t(unit.seq & 0xFFFF), at);
+    std::size_t length =
+        build_packet(unit.mode, sample_at(unit.seq), std::uint16_t(unit.seq & 0xFFFF), at);
     if (faults & fault_header)
         spoil_header(at);
     if (faults & fault_checksum)

@@ -42,7 +42,8 @@ TEST(Options, DefaultsAreAPacedSilentUnitInAngleMode)
 
 TEST(Options, ValuesInEveryForm)
 {
-    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming", "--line-pace", "-v", "-q"});
+    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming",
+                      "--line-pace", "-v", "-q"});
     ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
     EXPECT_EQ(p.options.rate, 0.0);
     EXPECT_TRUE(p.options.has_count);
@@ -164,7 +165,8 @@ TEST(Options, MistakesAreErrorsWithAReason)
         EXPECT_EQ(p.outcome, parse_outcome::error) << m.says;
         EXPECT_NE(p.error.find(m.says), std::string::npos) << p.error;
     }
-    EXPECT_EQ(parse({"--keys", "q", "--keys-delay", "5", "--", "prog"}).outcome, parse_outcome::run);
+    EXPECT_EQ(parse({"--keys", "q", "--keys-delay", "5", "--", "prog"}).outcome,
+              parse_outcome::run);
 }
 
 TEST(Options, HelpWinsOverEverythingElse)

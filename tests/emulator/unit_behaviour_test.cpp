@@ -21,7 +21,7 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-constexpr std::int64_t t0 = 1'000'000'000;  // any start time will do
+constexpr std::int64_t t0 = 1'000'000'000; // any start time will do
 
 struct bench {
     emu_options options;
@@ -137,7 +137,7 @@ TEST(UnitStream, ContinuousOutputUntilStopEndsAtAPacketBoundary)
 {
     bench b(unpaced());
     b.command("C");
-    bytes first = b.take(1000);  // 33 packets and 10 bytes of the 34th
+    bytes first = b.take(1000); // 33 packets and 10 bytes of the 34th
     b.command("P");
     bytes rest = b.take();
     EXPECT_EQ(rest.size(), 20u) << "the packet begun is finished, nothing more";
@@ -145,7 +145,7 @@ TEST(UnitStream, ContinuousOutputUntilStopEndsAtAPacketBoundary)
     EXPECT_EQ(counters(first, 30), run_of(0, 34));
     EXPECT_FALSE(b.unit.streaming);
 
-    b.command("C");  // the counter goes on from the last packet sent
+    b.command("C"); // the counter goes on from the last packet sent
     EXPECT_EQ(counters(b.take(300), 30), run_of(34, 10));
 }
 
@@ -153,14 +153,15 @@ TEST(UnitStream, CommandsWhileStreamingAreAnsweredAtTheNextPacketBoundary)
 {
     bench b(unpaced());
     b.command("C");
-    bytes stream = b.take(45);  // one packet and half the next
+    bytes stream = b.take(45); // one packet and half the next
     b.command("c");
     bytes more = b.take(15 + 1 + 24 * 3);
     ASSERT_EQ(more.size(), 15u + 1u + 72u);
     EXPECT_EQ(more[15], 'C') << "the answer follows the packet begun";
     stream.insert(stream.end(), more.begin(), more.begin() + 15);
     EXPECT_EQ(counters(stream, 30), run_of(0, 2));
-    EXPECT_EQ(counters(bytes(more.begin() + 16, more.end()), 24), run_of(2, 3)) << "new mode from then on";
+    EXPECT_EQ(counters(bytes(more.begin() + 16, more.end()), 24), run_of(2, 3))
+        << "new mode from then on";
 }
 
 TEST(UnitStream, CountLimitSendsExactlyNThenNothingEver)
@@ -169,7 +170,7 @@ TEST(UnitStream, CountLimitSendsExactlyNThenNothingEver)
     o.has_count = true;
     o.count = 7;
     bench b(o);
-    b.command("G");  // answers to G do not count
+    b.command("G"); // answers to G do not count
     EXPECT_EQ(b.take().size(), 30u);
     b.command("C");
     bytes part = b.take(100);
@@ -204,10 +205,10 @@ TEST(UnitStream, PacedOutputKeepsToTheScheduleWithoutDrift)
     b.now = t0 + 9 * ns_per_ms;
     EXPECT_TRUE(b.take().empty());
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), t0 + 10 * ns_per_ms);
-    b.now = t0 + 35 * ns_per_ms;  // late: packets 1, 2 and 3 are all due
+    b.now = t0 + 35 * ns_per_ms; // late: packets 1, 2 and 3 are all due
     EXPECT_EQ(b.take().size(), 3u * 30u);
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), t0 + 40 * ns_per_ms);
-    b.now = t0 + 5 * 1'000'000'000LL;  // nobody read for seconds: no burst
+    b.now = t0 + 5 * 1'000'000'000LL; // nobody read for seconds: no burst
     EXPECT_EQ(b.take().size(), 30u);
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), b.now + 10 * ns_per_ms);
 }
@@ -221,7 +222,7 @@ TEST(UnitFaults, ChecksumHeaderAndDroppedByteHitTheListedPackets)
     o.bad_header = {{3, 3}};
     o.drop_byte = {{4, 4}};
     bench b(o);
-    b.command("G");  // not in continuous output: never spoilt
+    b.command("G"); // not in continuous output: never spoilt
     bytes g = b.take();
     EXPECT_TRUE(checksum_matches(g.data(), 30));
     b.command("C");

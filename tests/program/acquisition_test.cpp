@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <algorithm>
 #include <regex>
 
 namespace {
@@ -17,9 +17,15 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 class Acquisition : public testing::Test {
-protected:
-    void SetUp() override { begin_session(s); }
-    void TearDown() override { end_session(s); }
+  protected:
+    void SetUp() override
+    {
+        begin_session(s);
+    }
+    void TearDown() override
+    {
+        end_session(s);
+    }
 
     // Streams `count` packets as fast as they go, then the unit falls silent;
     // `q` goes in once the logger has said so. Returns the log's lines.
@@ -44,7 +50,8 @@ protected:
 std::string expected_values(char mode, unsigned counter)
 {
     std::uint8_t packet[imutap_emu::max_packet_length];
-    imutap_emu::build_packet(mode, imutap_emu::sample_at(counter), static_cast<std::uint16_t>(counter), packet);
+    imutap_emu::build_packet(mode, imutap_emu::sample_at(counter),
+                             static_cast<std::uint16_t>(counter), packet);
     auto raw = [&](int offset) { return packet[offset] * 256 + packet[offset + 1]; };
     auto sign = [](int value) { return value >= 32768 ? value - 65536 : value; };
     const double ranges[9] = {100, 100, 100, 4, 4, 4, 1, 1, 1};
@@ -160,7 +167,8 @@ TEST_F(Acquisition, SixBadPacketsInARowInitialiseTheUnitOnce)
     EXPECT_LE(lines.size(), 60u - 6 - 20);
     const std::vector<long long> counts = counts_of(lines);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].substr(lines[i].find(' ') + 1), expected_values('a', counter_of(lines[i])));
+        EXPECT_EQ(lines[i].substr(lines[i].find(' ') + 1),
+                  expected_values('a', counter_of(lines[i])));
         if (i > 0) {
             EXPECT_GT(counts[i], counts[i - 1]);
         }
@@ -185,13 +193,15 @@ TEST_F(Acquisition, InitialisingAgainMidStreamLosesReordersAndSkipsNothingAfterI
     const std::string notes = read_file(s.dir + "/unit-errors.txt");
     const std::regex answer("G: one 30-byte packet \\(counter ([0-9]+)\\)");
     std::vector<unsigned> answered;
-    for (auto it = std::sregex_iterator(notes.begin(), notes.end(), answer); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(notes.begin(), notes.end(), answer);
+         it != std::sregex_iterator(); ++it)
         answered.push_back(static_cast<unsigned>(std::stoul((*it)[1])));
     ASSERT_EQ(answered.size(), 2u) << notes;
 
     const std::string& out = s.logger.said;
     std::size_t bad_reports = 0;
-    for (std::size_t at = out.find("bad checksum:"); at != std::string::npos; at = out.find("bad checksum:", at + 1))
+    for (std::size_t at = out.find("bad checksum:"); at != std::string::npos;
+         at = out.find("bad checksum:", at + 1))
         ++bad_reports;
     EXPECT_EQ(bad_reports, 6u);
     EXPECT_EQ(out.find("unrecognized header"), std::string::npos);
@@ -212,7 +222,9 @@ TEST_F(Acquisition, InitialisingAgainMidStreamLosesReordersAndSkipsNothingAfterI
             ASSERT_EQ(counts[i], counts[i - 1] + 1) << i;
             ASSERT_EQ(counter_of(lines[i]), (counter_of(lines[i - 1]) + 1) % 65536) << i;
         }
-        ASSERT_EQ(lines[i].substr(lines[i].find(' ') + 1), expected_values('a', counter_of(lines[i]))) << i;
+        ASSERT_EQ(lines[i].substr(lines[i].find(' ') + 1),
+                  expected_values('a', counter_of(lines[i])))
+            << i;
     }
     // The last: two answers to G and `count` stream packets, numbered from 0.
     EXPECT_EQ(counter_of(lines.back()), static_cast<unsigned>(count + 1));

@@ -116,7 +116,8 @@ void expect_packet_run(const bytes& stream, std::size_t length)
     for (std::size_t at = 0; at < stream.size(); at += length) {
         EXPECT_TRUE(good_packet(&stream[at], length)) << "packet at byte " << at;
         if (at != 0) {
-            EXPECT_EQ(counter_of(&stream[at], length), (counter_of(&stream[at - length], length) + 1) & 0xFFFF);
+            EXPECT_EQ(counter_of(&stream[at], length),
+                      (counter_of(&stream[at - length], length) + 1) & 0xFFFF);
         }
     }
 }
@@ -150,7 +151,8 @@ TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
     ASSERT_TRUE(wait_for_link(link));
     std::string target = std::filesystem::read_symlink(link);
     EXPECT_EQ(stop(emu), 0);
-    EXPECT_EQ(emu.said, "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
+    EXPECT_EQ(emu.said,
+              "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
     EXPECT_TRUE(std::regex_match(target, std::regex("/dev/pts/[0-9]+")));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
@@ -282,7 +284,7 @@ TEST_F(EmulatorProcess, ExclusiveModeEndsWhenTheLoggerCloses)
     int exclusive = 1;
     auto until = clock_type::now() + milliseconds(1000);
     while (exclusive != 0 && clock_type::now() < until) {
-        int probe = open(link.c_str(), O_RDWR | O_NOCTTY);  // root may open it anyway
+        int probe = open(link.c_str(), O_RDWR | O_NOCTTY); // root may open it anyway
         if (probe >= 0) {
             ioctl(probe, TIOCGEXCL, &exclusive);
             close(probe);
@@ -295,9 +297,10 @@ TEST_F(EmulatorProcess, ExclusiveModeEndsWhenTheLoggerCloses)
 TEST_F(EmulatorProcess, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
 {
     // The command plays a tiny logger: start the stream, read 5 packets, then its keys.
-    std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path + "/out'; cat >'" +
-                         dir.path + "/keys'; exit 3";
-    spawn(emu, {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh", "-c", script});
+    std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path +
+                         "/out'; cat >'" + dir.path + "/keys'; exit 3";
+    spawn(emu,
+          {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh", "-c", script});
     EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 3);
     std::string out = read_file(dir.path + "/out");
     ASSERT_EQ(out.size(), 150u);

@@ -3,22 +3,28 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <pty.h>
-#include <thread>
 #include <termios.h>
+#include <thread>
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
 class Hardening : public testing::Test {
-protected:
-    void SetUp() override { begin_session(s); }
-    void TearDown() override { end_session(s); }
+  protected:
+    void SetUp() override
+    {
+        begin_session(s);
+    }
+    void TearDown() override
+    {
+        end_session(s);
+    }
 
     // Lines 1 to n, each complete.
     void expect_lines_one_to(const std::vector<std::string>& lines, long long n)
@@ -74,14 +80,17 @@ TEST_F(Hardening, ClosedStandardStreamsNeverLetConsoleLinesIntoTheLog)
     for (const start& way : {start{"--keys q --", " >&- 2>&-"},
                              start{"-- timeout --preserve-status -s INT 4", " <&- >&- 2>&-"}}) {
         SCOPED_TRACE(way.closed);
-        const std::string command = std::string("timeout 20 '") + IMUTAP_EMULATOR + "' -q -r 0 -n 50 -l '" +
-                                    s.link + "' --log-commands '" + s.dir + "/commands.txt' " + way.ending + " /bin/sh -c 'exec \"$0\" \"$@\"" + way.closed +
-                                    "' '" + IMUTAP_PROGRAM + "' '" + s.dir + "/log.txt' -m c";
+        const std::string command = std::string("timeout 20 '") + IMUTAP_EMULATOR +
+                                    "' -q -r 0 -n 50 -l '" + s.link + "' --log-commands '" + s.dir +
+                                    "/commands.txt' " + way.ending +
+                                    " /bin/sh -c 'exec \"$0\" \"$@\"" + way.closed + "' '" +
+                                    IMUTAP_PROGRAM + "' '" + s.dir + "/log.txt' -m c";
         EXPECT_EQ(std::system(command.c_str()), 0);
         expect_lines_one_to(log_lines(s), 50);
         EXPECT_EQ(read_file(s.dir + "/log.txt").find_first_of("\rAH"), std::string::npos);
         // Nor may the serial port: the unit gets the commands and nothing else.
-        EXPECT_EQ(commands_sent(s).find_first_not_of("PcGC"), std::string::npos) << commands_sent(s);
+        EXPECT_EQ(commands_sent(s).find_first_not_of("PcGC"), std::string::npos)
+            << commands_sent(s);
         restart_session(s);
     }
 }
@@ -193,7 +202,8 @@ TEST_F(Hardening, APausedLoggerReadsWhatWasQueuedMeanwhileWithoutInitialisingAga
     };
     for (const paced& unit : {paced{100, 450}, paced{1000, 4500}}) {
         SCOPED_TRACE(unit.rate);
-        ASSERT_TRUE(start_unit(s, {"-r", std::to_string(unit.rate), "-n", std::to_string(unit.count)}));
+        ASSERT_TRUE(
+            start_unit(s, {"-r", std::to_string(unit.rate), "-n", std::to_string(unit.count)}));
         ASSERT_TRUE(start_logger(s, {"-m", "a"}, true));
         ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)) << s.logger.said; // streaming
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -211,7 +221,9 @@ TEST_F(Hardening, APausedLoggerReadsWhatWasQueuedMeanwhileWithoutInitialisingAga
         const std::vector<std::string> lines = log_lines(s);
         expect_lines_one_to(lines, unit.count);
         for (std::size_t i = 1; i < lines.size(); ++i) {
-            const auto counter = [&](std::size_t k) { return std::stol(lines[k].substr(lines[k].rfind(' ') + 1)); };
+            const auto counter = [&](std::size_t k) {
+                return std::stol(lines[k].substr(lines[k].rfind(' ') + 1));
+            };
             ASSERT_EQ(counter(i), (counter(i - 1) + 1) % 65536) << i;
         }
         restart_session(s);

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -18,9 +18,15 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 class LineState : public testing::Test {
-protected:
-    void SetUp() override { begin_session(s); }
-    void TearDown() override { end_session(s); }
+  protected:
+    void SetUp() override
+    {
+        begin_session(s);
+    }
+    void TearDown() override
+    {
+        end_session(s);
+    }
 
     unit_session s;
 };

@@ -68,13 +68,22 @@ struct small_disk {
             umount2(path.c_str(), MNT_DETACH);
         mounted = false;
     }
-    ~small_disk() { unmount(); }
+    ~small_disk()
+    {
+        unmount();
+    }
 };
 
 class LogFile : public testing::Test {
-protected:
-    void SetUp() override { begin_session(s); }
-    void TearDown() override { end_session(s); }
+  protected:
+    void SetUp() override
+    {
+        begin_session(s);
+    }
+    void TearDown() override
+    {
+        end_session(s);
+    }
     unit_session s;
 };
 
@@ -149,7 +158,8 @@ TEST_F(LogFile, AFullDiskKeepsWholeLinesCountsTheLostAndEndsWithStatusOne)
             prlimit(s.logger.pid, RLIMIT_FSIZE, &found, nullptr);
         else
             fs::remove(disk.path + "/ballast");
-        ASSERT_TRUE(wait_for_output(s.logger, "log file written again; ", 5000)) << end_of(s.logger.said);
+        ASSERT_TRUE(wait_for_output(s.logger, "log file written again; ", 5000))
+            << end_of(s.logger.said);
         ASSERT_TRUE(runs_on_for(s.logger, 500));
         send_keys(s.logger, "q");
         EXPECT_EQ(wait_exit(s.logger, 5000), 1);
@@ -179,7 +189,8 @@ TEST_F(LogFile, AFullDiskKeepsWholeLinesCountsTheLostAndEndsWithStatusOne)
         EXPECT_GT(missing, 0);
         EXPECT_NE(s.logger.said.find(failed), std::string::npos);
         EXPECT_EQ(s.logger.said.find(failed), s.logger.said.rfind(failed)) << "said once";
-        EXPECT_NE(s.logger.said.find(std::to_string(missing) + " lines could not be written to the log file\n"),
+        EXPECT_NE(s.logger.said.find(std::to_string(missing) +
+                                     " lines could not be written to the log file\n"),
                   std::string::npos)
             << end_of(s.logger.said);
         disk.unmount();
@@ -195,7 +206,8 @@ TEST_F(LogFile, ASecondLoggerIsRefusedTheFileUntilTheFirstEnds)
     const std::string log_name = s.dir + "/log.txt";
     const one_run second = run_logger_once(s, log_name, s.link);
     EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.said.find("log file " + log_name + " is in use by another imutap\n"), std::string::npos)
+    EXPECT_NE(second.said.find("log file " + log_name + " is in use by another imutap\n"),
+              std::string::npos)
         << end_of(second.said);
 
     EXPECT_TRUE(runs_on_for(s.logger, 500));
@@ -210,7 +222,8 @@ TEST_F(LogFile, ASecondLoggerIsRefusedTheFileUntilTheFirstEnds)
     // Once the first has ended the file is free again: the next run empties it.
     const one_run third = run_logger_once(s, log_name, "/nonexistent/imutap-test-port");
     EXPECT_EQ(third.status, 1);
-    EXPECT_NE(third.said.find("could not open serial port, 2\n"), std::string::npos) << end_of(third.said);
+    EXPECT_NE(third.said.find("could not open serial port, 2\n"), std::string::npos)
+        << end_of(third.said);
     EXPECT_EQ(read_file(log_name), "");
 }
 
@@ -223,7 +236,8 @@ TEST_F(LogFile, TheSerialPortItselfIsRefusedAsTheLogFile)
     for (const std::string& name : {s.link, device, other_link}) {
         const one_run run = run_logger_once(s, name, s.link);
         EXPECT_EQ(run.status, 1) << name;
-        EXPECT_NE(run.said.find("log file " + name + " is the serial port\n"), std::string::npos) << end_of(run.said);
+        EXPECT_NE(run.said.find("log file " + name + " is the serial port\n"), std::string::npos)
+            << end_of(run.said);
     }
     // Neither the log text nor a command reached the unit.
     EXPECT_EQ(commands_sent(s), "");

@@ -36,8 +36,8 @@ const std::string help =
     "   The -t option requires the user know the delta-t between samples\n"
     "   The -f option requires the -t option set, otherwise will use 0\n"
     "   The -D option should be used with -d option (inaccurate at full rate)\n";
-const std::string angle_header =
-    "   ROLL   PITCH     YAW   GYROX   GYROY   GYROZ  ACCELX  ACCELY  ACCELZ  MAGX   MAGY   MAGZ  TEMP\n";
+const std::string angle_header = "   ROLL   PITCH     YAW   GYROX   GYROY   GYROZ  ACCELX  ACCELY  "
+                                 "ACCELZ  MAGX   MAGY   MAGZ  TEMP\n";
 const std::string sensor_header =
     "   GYROX   GYROY   GYROZ   ACCELX  ACCELY  ACCELZ  MAGX    MAGY    MAGZ  TEMP\n";
 const std::string hint = "type imutap without any parameters for help\n";
@@ -49,7 +49,7 @@ struct outcome {
 };
 
 class Program : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_FALSE(dir_.path.empty()) << std::strerror(errno);
@@ -163,12 +163,14 @@ TEST_F(Program, RefusedStartLeavesNoLogFile)
         {{"run.log", "-c", no_port, "-m"}, "option -m needs a value\n"},
         {{"run.log", "-c", no_port, "-d", "0"}, "decimation must be at least 1 (-d 0)\n"},
         {{"run.log", "-c", no_port, "-m", "\x01"}, ""},
-        {{"run.log", "-c", no_port, "-m", "C"}, "mode letter C is a command of the unit, not a mode (-m)\n" + hint},
+        {{"run.log", "-c", no_port, "-m", "C"},
+         "mode letter C is a command of the unit, not a mode (-m)\n" + hint},
         {{"run.log", "-c", no_port, "-t", "1e400"}, "value out of range: -t 1e400\n"},
         {{"run.log", "-c", no_port, "-t", "0", "-f", "2"},
          "-f 2 needs a dt above 0: with -t 0 no line would ever be written\n" + hint},
         {{"missing/run.log", "-c", no_port},
-         angle_header + "could not create log file missing/run.log: " + std::strerror(ENOENT) + "\n"},
+         angle_header + "could not create log file missing/run.log: " + std::strerror(ENOENT) +
+             "\n"},
     };
     for (const row& r : rows) {
         const outcome o = run(r.args);

@@ -45,7 +45,9 @@ std::vector<std::uint8_t> good_packet(std::uint8_t mode)
 void serve(fake_unit& unit)
 {
     while (!unit.done) {
-        struct pollfd p{unit.fd, POLLIN, 0};
+        struct pollfd p {
+            unit.fd, POLLIN, 0
+        };
         if (poll(&p, 1, 1) > 0) {
             std::uint8_t byte;
             if (read(unit.fd, &byte, 1) != 1)

@@ -148,7 +148,8 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
     unit.join();
     ASSERT_EQ(got.size(), total);
     const auto first_difference = std::mismatch(got.begin(), got.end(), stream.begin()).first;
-    EXPECT_EQ(first_difference, got.end()) << "first wrong byte at " << (first_difference - got.begin());
+    EXPECT_EQ(first_difference, got.end())
+        << "first wrong byte at " << (first_difference - got.begin());
 }
 
 TEST(ReadPacket, ASilentUnitEndsTheReadAfterAboutASecond)

@@ -93,7 +93,9 @@ void read_available(process& child, int wait_ms)
 {
     if (child.output < 0)
         return;
-    struct pollfd p{child.output, POLLIN, 0};
+    struct pollfd p {
+        child.output, POLLIN, 0
+    };
     if (poll(&p, 1, wait_ms) <= 0)
         return;
     char buffer[4096];

@@ -9,20 +9,20 @@
 
 struct process {
     pid_t pid = -1;
-    int input = -1;  // the child's standard input (a pipe, or a pty master)
+    int input = -1; // the child's standard input (a pipe, or a pty master)
     int output = -1; // the child's standard output (a pipe, or the same pty master)
     std::string said; // standard output read so far
-    struct termios terminal_found{}; // a pty's settings before the child started
+    struct termios terminal_found {}; // a pty's settings before the child started
 };
 
 // Where a child's standard streams go; -1 is /dev/null.
 struct spawn_setup {
     int input = -1;
     int output = -1;
-    std::string error_file;       // standard error into this file; empty: see below
+    std::string error_file; // standard error into this file; empty: see below
     bool error_to_output = false; // standard error where standard output goes
-    std::string dir;              // the working directory; empty: the test's
-    bool own_session = false;     // a session of its own; a pty input becomes its terminal
+    std::string dir; // the working directory; empty: the test's
+    bool own_session = false; // a session of its own; a pty input becomes its terminal
 };
 
 // Starts args[0] (a path) with args; the pid, or -1.
@@ -50,7 +50,7 @@ void end_process(process& child);
 // A run of a program from start to end, its standard output and error in one.
 struct run_result {
     bool ended = false; // false: still writing after the time limit, and killed
-    int status = -1;    // the exit status, or -1 when it did not exit by itself
+    int status = -1; // the exit status, or -1 when it did not exit by itself
     std::string said;
 };
 // Runs the program to its end. With `input` its standard input is a pipe

@@ -23,8 +23,10 @@ pty_pair open_pty_pair()
 
 void close_pty_pair(pty_pair& pty)
 {
-    if (pty.master >= 0) close(pty.master);
-    if (pty.held_slave >= 0) close(pty.held_slave);
+    if (pty.master >= 0)
+        close(pty.master);
+    if (pty.held_slave >= 0)
+        close(pty.held_slave);
     pty.master = pty.held_slave = -1;
 }
 
@@ -33,7 +35,8 @@ void write_all(int fd, const std::vector<std::uint8_t>& bytes)
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) throw std::runtime_error("write to pty failed");
+        if (n <= 0)
+            throw std::runtime_error("write to pty failed");
         done += static_cast<std::size_t>(n);
     }
 }
@@ -44,14 +47,20 @@ std::vector<std::uint8_t> read_for(int fd, int wait_ms, std::size_t at_most)
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     while (got.size() < at_most) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now()).count();
-        if (left <= 0) break;
-        struct pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+                              end - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            break;
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
+        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
         std::uint8_t buffer[4096];
         const std::size_t want = std::min(sizeof buffer, at_most - got.size());
         const ssize_t n = read(fd, buffer, want);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         got.insert(got.end(), buffer, buffer + n);
     }
     return got;

@@ -11,9 +11,12 @@ void remove_temp_dir(const std::string& path);
 
 // A temporary directory for as long as the object lives.
 class temp_dir {
-public:
+  public:
     explicit temp_dir(const std::string& prefix) : path(make_temp_dir(prefix)) {}
-    ~temp_dir() { remove_temp_dir(path); }
+    ~temp_dir()
+    {
+        remove_temp_dir(path);
+    }
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
 

@@ -21,8 +21,8 @@ void begin_session(unit_session& session)
 
 bool start_unit(unit_session& session, const std::vector<std::string>& options)
 {
-    std::vector<std::string> args{IMUTAP_EMULATOR, "-q", "-l", session.link, "--log-commands",
-                                  session.dir + "/commands.txt"};
+    std::vector<std::string> args{
+        IMUTAP_EMULATOR, "-q", "-l", session.link, "--log-commands", session.dir + "/commands.txt"};
     args.insert(args.end(), options.begin(), options.end());
     spawn_setup setup;
     setup.error_file = session.dir + "/unit-errors.txt";
