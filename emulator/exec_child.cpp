@@ -84,7 +84,7 @@ void signal_child(child_proc& child, int number)
     kill(child.pid, child.kill_signal);
 }
 
-void send_keys(const emu_options& options, child_proc& child)
+void give_keys_to_child(const emu_options& options, child_proc& child)
 {
     if (child.keys_fd < 0)
         return;

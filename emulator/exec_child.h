@@ -28,6 +28,6 @@ bool child_ended(child_proc& child, int& status);
 void signal_child(child_proc& child, int number);
 
 // Writes the key text and closes the pipe.
-void send_keys(const emu_options& options, child_proc& child);
+void give_keys_to_child(const emu_options& options, child_proc& child);
 
 } // namespace imutap_emu

@@ -182,7 +182,7 @@ void service_keys(const emu_options& options, serve_state& state, std::int64_t n
     if (options.keys_delay_ms >= 0) {
         std::int64_t due = child.started + options.keys_delay_ms * ns_per_ms;
         if (now >= due)
-            send_keys(options, child);
+            give_keys_to_child(options, child);
         else
             earliest(wake, due);
         return;
@@ -190,7 +190,7 @@ void service_keys(const emu_options& options, serve_state& state, std::int64_t n
     if (!state.unit.finished)
         return; // account_written sets it, in this same loop
     if (queue_pending(state.queue) == 0 && logger_has_read_all(state, now, child.drained_since)) {
-        send_keys(options, child);
+        give_keys_to_child(options, child);
         return;
     }
     earliest(wake, now + drain_check_ns);

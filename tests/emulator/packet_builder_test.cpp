@@ -38,12 +38,12 @@ raw_sample known_sample()
 
 constexpr std::uint16_t known_counter = 0xABCD;
 
-std::vector<std::uint8_t> build(char mode, const raw_sample& s = known_sample(),
+std::vector<std::uint8_t> build(char mode, const raw_sample& sample = known_sample(),
                                 std::uint16_t counter = known_counter)
 {
     std::array<std::uint8_t, max_packet_length + 2> out{};
     out.fill(0xEE);
-    std::size_t length = build_packet(mode, s, counter, out.data());
+    std::size_t length = build_packet(mode, sample, counter, out.data());
     EXPECT_EQ(out[length], 0xEE) << "wrote past the packet";
     return {out.begin(), out.begin() + long(length)};
 }

@@ -31,7 +31,7 @@ struct bench {
     std::int64_t now = t0;
     written_effect last_effect;
 
-    explicit bench(emu_options o = {}) : options(o)
+    explicit bench(emu_options chosen = {}) : options(chosen)
     {
         queue_init(queue, queue_byte_capacity, queue_item_capacity);
         unit_start(options, unit, now);

@@ -221,8 +221,8 @@ TEST_F(Hardening, APausedLoggerReadsWhatWasQueuedMeanwhileWithoutInitialisingAga
         const std::vector<std::string> lines = log_lines(s);
         expect_lines_one_to(lines, unit.count);
         for (std::size_t i = 1; i < lines.size(); ++i) {
-            const auto counter = [&](std::size_t k) {
-                return std::stol(lines[k].substr(lines[k].rfind(' ') + 1));
+            const auto counter = [&](std::size_t line) {
+                return std::stol(lines[line].substr(lines[line].rfind(' ') + 1));
             };
             ASSERT_EQ(counter(i), (counter(i - 1) + 1) % 65536) << i;
         }

@@ -29,9 +29,11 @@ struct one_run {
 
 // One more logger with this log file name on this port, standard input
 // empty; killed after ten seconds if it was not refused.
-one_run run_logger_once(const unit_session& s, const std::string& log_name, const std::string& port)
+one_run run_logger_once(const unit_session& session, const std::string& log_name,
+                        const std::string& port)
 {
-    run_result run = run_to_end({IMUTAP_PROGRAM, log_name, "-c", port}, nullptr, s.dir, 10000);
+    run_result run =
+        run_to_end({IMUTAP_PROGRAM, log_name, "-c", port}, nullptr, session.dir, 10000);
     return {run.status, std::move(run.said)};
 }
 
