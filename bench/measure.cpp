@@ -86,7 +86,7 @@ double process_cpu_seconds(pid_t pid)
 }
 
 struct cpu_sample {
-    double at;  // seconds after start
+    double at; // seconds after start
     double cpu; // seconds of CPU time
 };
 
@@ -198,7 +198,9 @@ int main(int argc, char** argv)
         }
         if (watch.has_output)
             watch.samples.push_back({now, process_cpu_seconds(pid)});
-        struct timespec pause{0, look_interval_ns};
+        struct timespec pause {
+            0, look_interval_ns
+        };
         nanosleep(&pause, nullptr);
     }
     const double wall = monotonic_seconds() - started;

@@ -10,8 +10,8 @@ void median_reporter::ReportRuns(const std::vector<Run>& runs)
         if (run.run_type != Run::RT_Iteration || run.error_occurred)
             continue;
         const double units_per_second = benchmark::GetTimeUnitMultiplier(run.time_unit);
-        collected_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime() / units_per_second *
-                                                         1e9);
+        collected_[run.run_name.function_name].push_back(run.GetAdjustedCPUTime() /
+                                                         units_per_second * 1e9);
     }
 }
 

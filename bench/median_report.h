@@ -13,11 +13,11 @@
 using timings = std::map<std::string, std::vector<double>>;
 
 class median_reporter : public benchmark::ConsoleReporter {
-public:
+  public:
     explicit median_reporter(timings& collected) : collected_(collected) {}
     void ReportRuns(const std::vector<Run>& runs) override;
 
-private:
+  private:
     timings& collected_;
 };
 

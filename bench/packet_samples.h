@@ -8,8 +8,8 @@
 
 struct packet_samples {
     char mode = 'a';
-    std::uint32_t length = 0;          // bytes per packet
-    std::vector<std::uint8_t> bytes;   // `count` packets, one after the other
+    std::uint32_t length = 0; // bytes per packet
+    std::vector<std::uint8_t> bytes; // `count` packets, one after the other
     std::size_t count = 0;
 };
 

@@ -137,7 +137,8 @@ void check_only(benchmark::State& state, const packet_samples& samples)
 {
     std::size_t index = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(check_packet(samples.mode, packet_at(samples, index), samples.length));
+        benchmark::DoNotOptimize(
+            check_packet(samples.mode, packet_at(samples, index), samples.length));
         if (++index == samples.count)
             index = 0;
     }
@@ -268,12 +269,15 @@ int main(int argc, char** argv)
         for (const line_prefix& prefix : line_prefixes) {
             const double dt = prefix.dt;
             const finished_lines& finished = lines[line_set++];
-            benchmark::RegisterBenchmark(name_of("path", s.mode, prefix.name).c_str(),
-                                         [&s, dt](benchmark::State& st) { packet_path(st, s, dt); });
-            benchmark::RegisterBenchmark(name_of("baseline", s.mode, prefix.name).c_str(),
-                                         [&finished](benchmark::State& st) { memcpy_baseline(st, finished); });
-            benchmark::RegisterBenchmark(name_of("log_line", s.mode, prefix.name).c_str(),
-                                         [&s, dt](benchmark::State& st) { log_line_only(st, s, dt); });
+            benchmark::RegisterBenchmark(
+                name_of("path", s.mode, prefix.name).c_str(),
+                [&s, dt](benchmark::State& st) { packet_path(st, s, dt); });
+            benchmark::RegisterBenchmark(
+                name_of("baseline", s.mode, prefix.name).c_str(),
+                [&finished](benchmark::State& st) { memcpy_baseline(st, finished); });
+            benchmark::RegisterBenchmark(
+                name_of("log_line", s.mode, prefix.name).c_str(),
+                [&s, dt](benchmark::State& st) { log_line_only(st, s, dt); });
         }
         benchmark::RegisterBenchmark(name_of("check", s.mode).c_str(),
                                      [&s](benchmark::State& st) { check_only(st, s); });

@@ -1,4 +1,4 @@
-#include "emu_log.hpp"
+#include "emu_log.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace imutap_emu {
 
 bool open_command_log(const std::string& path, emu_log& log, std::string& error)
 {
@@ -24,18 +26,18 @@ void close_command_log(emu_log& log)
     log.commands_fd = -1;
 }
 
-void log_command_byte(const emu_log& log, int64_t now, uint8_t byte)
+void log_command_byte(const emu_log& log, std::int64_t now, std::uint8_t byte)
 {
     if (log.commands_fd < 0)
         return;
     char line[48];
     int length = std::snprintf(line, sizeof line, "%lld %02x\n",
                                static_cast<long long>((now - log.start_ns) / 1000), unsigned(byte));
-    ssize_t written = write(log.commands_fd, line, size_t(length));
-    (void)written;  // a failing log must not stop the unit
+    ssize_t written = write(log.commands_fd, line, std::size_t(length));
+    (void)written; // a failing log must not stop the unit
 }
 
-void note(const emu_log& log, int64_t now, const char* format, ...)
+void note(const emu_log& log, std::int64_t now, const char* format, ...)
 {
     if (!log.verbose)
         return;
@@ -44,12 +46,12 @@ void note(const emu_log& log, int64_t now, const char* format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    int64_t us = (now - log.start_ns) / 1000;
+    std::int64_t us = (now - log.start_ns) / 1000;
     std::fprintf(stderr, "imutap-emu: %lld.%06lld %s\n", static_cast<long long>(us / 1'000'000),
                  static_cast<long long>(us % 1'000'000), message);
 }
 
-std::string byte_name(uint8_t byte)
+std::string byte_name(std::uint8_t byte)
 {
     char text[8];
     if (byte >= 0x20 && byte < 0x7F)
@@ -58,3 +60,5 @@ std::string byte_name(uint8_t byte)
         std::snprintf(text, sizeof text, "0x%02x", unsigned(byte));
     return text;
 }
+
+} // namespace imutap_emu

@@ -1,4 +1,4 @@
-#include "exec_child.hpp"
+#include "exec_child.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,11 +8,14 @@
 #include <unistd.h>
 #include <vector>
 
+namespace imutap_emu {
+
 namespace {
 
 constexpr int exec_failed_status = 127;
 
-[[noreturn]] void run_in_child(const emu_options& o, const signal_masks& masks, int keys_read_fd)
+[[noreturn]] void run_in_child(const emu_options& options, const signal_masks& masks,
+                               int keys_read_fd)
 {
     reset_signals_for_child(masks);
     if (keys_read_fd >= 0) {
@@ -20,10 +23,10 @@ constexpr int exec_failed_status = 127;
         close(keys_read_fd);
     }
     std::vector<char*> argv;
-    for (const std::string& arg : o.command)
+    for (const std::string& arg : options.command)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(const_cast<char*>("-c"));
-    argv.push_back(const_cast<char*>(o.link_path.c_str()));
+    argv.push_back(const_cast<char*>(options.link_path.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     std::fprintf(stderr, "imutap-emu: cannot run %s: %s\n", argv[0], std::strerror(errno));
@@ -32,11 +35,11 @@ constexpr int exec_failed_status = 127;
 
 } // namespace
 
-bool start_child(const emu_options& o, const signal_masks& masks, int64_t now, child_proc& child,
-                 std::string& error)
+bool start_child(const emu_options& options, const signal_masks& masks, std::int64_t now,
+                 child_proc& child, std::string& error)
 {
     int keys_pipe[2] = {-1, -1};
-    if (o.has_keys && pipe2(keys_pipe, O_CLOEXEC) != 0) {
+    if (options.has_keys && pipe2(keys_pipe, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe for --keys: ") + std::strerror(errno);
         return false;
     }
@@ -44,12 +47,12 @@ bool start_child(const emu_options& o, const signal_masks& masks, int64_t now, c
     std::fflush(stderr);
     child.pid = fork();
     if (child.pid < 0) {
-        error = std::string("cannot start ") + o.command[0] + ": " + std::strerror(errno);
+        error = std::string("cannot start ") + options.command[0] + ": " + std::strerror(errno);
         return false;
     }
     if (child.pid == 0)
-        run_in_child(o, masks, keys_pipe[0]);
-    if (o.has_keys) {
+        run_in_child(options, masks, keys_pipe[0]);
+    if (options.has_keys) {
         close(keys_pipe[0]);
         child.keys_fd = keys_pipe[1];
     }
@@ -81,13 +84,15 @@ void signal_child(child_proc& child, int number)
     kill(child.pid, child.kill_signal);
 }
 
-void send_keys(const emu_options& o, child_proc& child)
+void give_keys_to_child(const emu_options& options, child_proc& child)
 {
     if (child.keys_fd < 0)
         return;
     // The text is short and the pipe empty: one blocking write takes it all.
-    ssize_t written = write(child.keys_fd, o.keys.data(), o.keys.size());
-    (void)written;  // a child that has closed its input does not want them
+    ssize_t written = write(child.keys_fd, options.keys.data(), options.keys.size());
+    (void)written; // a child that has closed its input does not want them
     close(child.keys_fd);
     child.keys_fd = -1;
 }
+
+} // namespace imutap_emu

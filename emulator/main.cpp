@@ -1,9 +1,9 @@
-#include "emu_log.hpp"
-#include "mono_clock.hpp"
-#include "options.hpp"
-#include "serve.hpp"
-#include "signals.hpp"
-#include "usage.hpp"
+#include "emu_log.h"
+#include "mono_clock.h"
+#include "options.h"
+#include "serve.h"
+#include "signals.h"
+#include "usage.h"
 
 #include <cstdio>
 #include <string>
@@ -17,17 +17,15 @@ constexpr int usage_status = 2;
 
 int main(int argc, char** argv)
 {
+    using namespace imutap_emu;
     emu_options options;
     std::string error;
     switch (parse_options(argc, argv, options, error)) {
-    case parse_outcome::help:
-        print_usage(stdout);
-        return 0;
+    case parse_outcome::help: print_usage(stdout); return 0;
     case parse_outcome::error:
         std::fprintf(stderr, "imutap-emu: %s\nTry 'imutap-emu --help'.\n", error.c_str());
         return usage_status;
-    case parse_outcome::run:
-        break;
+    case parse_outcome::run: break;
     }
     if (options.link_path.empty())
         options.link_path = default_link_path(long(getpid()));
@@ -35,7 +33,8 @@ int main(int argc, char** argv)
     emu_log log;
     log.start_ns = mono_now_ns();
     log.verbose = options.verbose;
-    if (!options.log_commands_path.empty() && !open_command_log(options.log_commands_path, log, error)) {
+    if (!options.log_commands_path.empty() &&
+        !open_command_log(options.log_commands_path, log, error)) {
         std::fprintf(stderr, "imutap-emu: %s\n", error.c_str());
         return setup_failed_status;
     }

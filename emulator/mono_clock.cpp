@@ -1,10 +1,14 @@
-#include "mono_clock.hpp"
+#include "mono_clock.h"
 
 #include <ctime>
 
-int64_t mono_now_ns()
+namespace imutap_emu {
+
+std::int64_t mono_now_ns()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
+
+} // namespace imutap_emu

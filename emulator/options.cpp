@@ -1,20 +1,41 @@
-#include "options.hpp"
+#include "options.h"
 
-#include "text_numbers.hpp"
+#include "text_numbers.h"
 
 #include <algorithm>
 #include <string_view>
 
+namespace imutap_emu {
+
 namespace {
 
 enum class opt_id {
-    link, rate, count, streaming, line_pace, start_seq, bad_checksum, bad_header, drop_byte, silence,
-    replug, hold, line, ignore, short_g, log_commands, keys, keys_delay, quiet, verbose, help
+    link,
+    rate,
+    count,
+    streaming,
+    line_pace,
+    start_seq,
+    bad_checksum,
+    bad_header,
+    drop_byte,
+    silence,
+    replug,
+    hold,
+    line,
+    ignore,
+    short_g,
+    log_commands,
+    keys,
+    keys_delay,
+    quiet,
+    verbose,
+    help
 };
 
 struct option_entry {
     const char* long_name;
-    char short_name;  // 0: long form only
+    char short_name; // 0: long form only
     bool takes_value;
     opt_id id;
 };
@@ -54,7 +75,7 @@ constexpr line_name line_names[] = {
     {"7e1-rtscts", line_state::seven_bit},
 };
 
-constexpr uint64_t max_ms = 86'400'000;  // one day
+constexpr std::uint64_t max_ms = 86'400'000; // one day
 constexpr double max_rate = 1e6;
 
 const option_entry* find_long(std::string_view name)
@@ -74,28 +95,30 @@ const option_entry* find_short(char name)
 }
 
 // "CHARS" or "CHARS:TIMES", entries separated by commas: "G", "G:3", "GP,a:2".
-bool parse_ignore(std::string_view text, int64_t (&times)[256], std::string& error)
+bool parse_ignore(std::string_view text, std::int64_t (&times)[256], std::string& error)
 {
     for (;;) {
-        size_t comma = text.find(',');
+        std::size_t comma = text.find(',');
         std::string_view entry = text.substr(0, comma);
-        size_t colon = entry.find(':');
+        std::size_t colon = entry.find(':');
         std::string_view chars = entry.substr(0, colon);
-        int64_t count = always;
+        std::int64_t count = always;
         if (colon != std::string_view::npos) {
-            uint64_t value = 0;
-            if (!parse_unsigned(entry.substr(colon + 1), uint64_t(INT64_MAX), value) || value == 0) {
-                error = "bad count in --ignore entry '" + std::string(entry) + "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
+            std::uint64_t value = 0;
+            if (!parse_unsigned(entry.substr(colon + 1), std::uint64_t(INT64_MAX), value) ||
+                value == 0) {
+                error = "bad count in --ignore entry '" + std::string(entry) +
+                        "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
                 return false;
             }
-            count = int64_t(value);
+            count = std::int64_t(value);
         }
         if (chars.empty()) {
             error = "empty command list in --ignore entry '" + std::string(entry) + "'";
             return false;
         }
         for (char c : chars)
-            times[uint8_t(c)] = count;
+            times[std::uint8_t(c)] = count;
         if (comma == std::string_view::npos)
             return true;
         text.remove_prefix(comma + 1);
@@ -105,122 +128,112 @@ bool parse_ignore(std::string_view text, int64_t (&times)[256], std::string& err
 bool parse_event(std::string_view text, event_kind kind, const char* name,
                  std::vector<unit_event>& events, std::string& error)
 {
-    uint64_t packet = 0, ms = 0;
+    std::uint64_t packet = 0, ms = 0;
     bool has_ms = false;
     if (!parse_pair(text, UINT32_MAX, max_ms, false, packet, ms, has_ms) || packet == 0) {
-        error = std::string("bad value '") + std::string(text) + "' for --" + name
-              + " (want PKT:MS, PKT from 1 up, MS at most 86400000)";
+        error = std::string("bad value '") + std::string(text) + "' for --" + name +
+                " (want PKT:MS, PKT from 1 up, MS at most 86400000)";
         return false;
     }
     unit_event event;
     event.packet = packet;
-    event.ms = uint32_t(ms);
+    event.ms = std::uint32_t(ms);
     event.kind = kind;
     events.push_back(event);
     return true;
 }
 
-bool apply_option(opt_id id, const char* name, std::string_view value, emu_options& o, std::string& error)
+bool apply_option(opt_id id, const char* name, std::string_view value, emu_options& options,
+                  std::string& error)
 {
     auto bad_value = [&](const char* want) {
-        error = std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
+        error =
+            std::string("bad value '") + std::string(value) + "' for " + name + " (" + want + ")";
         return false;
     };
-    uint64_t number = 0;
+    std::uint64_t number = 0;
     switch (id) {
     case opt_id::link:
         if (value.empty())
             return bad_value("want a path");
-        o.link_path = value;
+        options.link_path = value;
         return true;
     case opt_id::rate:
-        if (!parse_real(value, o.rate) || o.rate < 0 || o.rate > max_rate)
+        if (!parse_real(value, options.rate) || options.rate < 0 || options.rate > max_rate)
             return bad_value("want packets per second from 0 to 1000000; 0 means unpaced");
         return true;
     case opt_id::count:
-        if (!parse_unsigned(value, uint64_t(INT64_MAX), number))
+        if (!parse_unsigned(value, std::uint64_t(INT64_MAX), number))
             return bad_value("want a whole number from 0 up");
-        o.has_count = true;
-        o.count = number;
+        options.has_count = true;
+        options.count = number;
         return true;
-    case opt_id::streaming:
-        o.streaming_at_power_on = true;
-        return true;
-    case opt_id::line_pace:
-        o.line_pace = true;
-        return true;
+    case opt_id::streaming: options.streaming_at_power_on = true; return true;
+    case opt_id::line_pace: options.line_pace = true; return true;
     case opt_id::start_seq:
-        if (!parse_unsigned(value, UINT64_MAX, o.start_seq))
+        if (!parse_unsigned(value, UINT64_MAX, options.start_seq))
             return bad_value("want a whole number from 0 up");
         return true;
-    case opt_id::bad_checksum:
-        return parse_index_list(value, o.bad_checksum, error);
-    case opt_id::bad_header:
-        return parse_index_list(value, o.bad_header, error);
-    case opt_id::drop_byte:
-        return parse_index_list(value, o.drop_byte, error);
+    case opt_id::bad_checksum: return parse_index_list(value, options.bad_checksum, error);
+    case opt_id::bad_header: return parse_index_list(value, options.bad_header, error);
+    case opt_id::drop_byte: return parse_index_list(value, options.drop_byte, error);
     case opt_id::silence:
-        return parse_event(value, event_kind::silence, "silence", o.events, error);
+        return parse_event(value, event_kind::silence, "silence", options.events, error);
     case opt_id::replug:
-        return parse_event(value, event_kind::replug, "replug", o.events, error);
+        return parse_event(value, event_kind::replug, "replug", options.events, error);
     case opt_id::hold:
-        return parse_event(value, event_kind::hold, "hold-output", o.events, error);
+        return parse_event(value, event_kind::hold, "hold-output", options.events, error);
     case opt_id::line:
         for (const line_name& entry : line_names)
             if (value == entry.name) {
-                o.line = entry.state;
+                options.line = entry.state;
                 return true;
             }
         return bad_value("want raw, xonxoff or 7e1-rtscts");
-    case opt_id::ignore:
-        return parse_ignore(value, o.ignore_times, error);
+    case opt_id::ignore: return parse_ignore(value, options.ignore_times, error);
     case opt_id::short_g: {
-        uint64_t times = 0;
+        std::uint64_t times = 0;
         bool has_times = false;
-        if (!parse_pair(value, 255, uint64_t(INT64_MAX), true, o.short_g_bytes, times, has_times)
-            || (has_times && times == 0))
+        if (!parse_pair(value, 255, std::uint64_t(INT64_MAX), true, options.short_g_bytes, times,
+                        has_times) ||
+            (has_times && times == 0))
             return bad_value("want K or K:TIMES, K bytes from 0 to 255, TIMES from 1 up");
-        o.has_short_g = true;
-        o.short_g_times = has_times ? int64_t(times) : always;
+        options.has_short_g = true;
+        options.short_g_times = has_times ? std::int64_t(times) : always;
         return true;
     }
     case opt_id::log_commands:
         if (value.empty())
             return bad_value("want a file name");
-        o.log_commands_path = value;
+        options.log_commands_path = value;
         return true;
     case opt_id::keys:
-        o.has_keys = true;
-        o.keys = value;
+        options.has_keys = true;
+        options.keys = value;
         return true;
     case opt_id::keys_delay:
         if (!parse_unsigned(value, max_ms, number))
             return bad_value("want milliseconds from 0 to 86400000");
-        o.keys_delay_ms = int64_t(number);
+        options.keys_delay_ms = std::int64_t(number);
         return true;
-    case opt_id::quiet:
-        o.quiet = true;
-        return true;
-    case opt_id::verbose:
-        o.verbose = true;
-        return true;
-    case opt_id::help:
-        return true;
+    case opt_id::quiet: options.quiet = true; return true;
+    case opt_id::verbose: options.verbose = true; return true;
+    case opt_id::help: return true;
     }
     return true;
 }
 
-bool check_combination(const emu_options& o, std::string& error)
+bool check_combination(const emu_options& options, std::string& error)
 {
-    if (o.has_keys && o.command.empty()) {
+    if (options.has_keys && options.command.empty()) {
         error = "--keys needs a command to run after --";
         return false;
     }
-    if (o.has_keys && !o.has_count && o.keys_delay_ms < 0) {
+    if (options.has_keys && !options.has_count && options.keys_delay_ms < 0) {
         error = "--keys needs -n N (keys follow the last packet) or --keys-delay MS";
         return false;
     }
-    if (o.keys_delay_ms >= 0 && !o.has_keys) {
+    if (options.keys_delay_ms >= 0 && !options.has_keys) {
         error = "--keys-delay needs --keys TEXT";
         return false;
     }
@@ -229,7 +242,8 @@ bool check_combination(const emu_options& o, std::string& error)
 
 } // namespace
 
-parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, std::string& error)
+parse_outcome parse_options(int argc, const char* const* argv, emu_options& options,
+                            std::string& error)
 {
     bool help = false;
     for (int i = 1; i < argc; ++i) {
@@ -239,7 +253,7 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, s
                 error = "no command after --";
                 return parse_outcome::error;
             }
-            o.command.assign(argv + i + 1, argv + argc);
+            options.command.assign(argv + i + 1, argv + argc);
             break;
         }
         const option_entry* entry = nullptr;
@@ -248,7 +262,7 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, s
         bool has_value = false;
         if (arg.size() > 2 && arg.substr(0, 2) == "--") {
             std::string_view body = arg.substr(2);
-            size_t equals = body.find('=');
+            std::size_t equals = body.find('=');
             entry = find_long(body.substr(0, equals));
             name = "--" + std::string(body.substr(0, equals));
             if (equals != std::string_view::npos) {
@@ -263,7 +277,8 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, s
                 has_value = true;
             }
         } else {
-            error = "unexpected argument '" + std::string(arg) + "' (put a command to run after --)";
+            error =
+                "unexpected argument '" + std::string(arg) + "' (put a command to run after --)";
             return parse_outcome::error;
         }
         if (entry == nullptr) {
@@ -282,15 +297,17 @@ parse_outcome parse_options(int argc, const char* const* argv, emu_options& o, s
         }
         if (entry->id == opt_id::help)
             help = true;
-        if (!apply_option(entry->id, name.c_str(), value, o, error))
+        if (!apply_option(entry->id, name.c_str(), value, options, error))
             return parse_outcome::error;
     }
     if (help)
         return parse_outcome::help;
-    if (!check_combination(o, error))
+    if (!check_combination(options, error))
         return parse_outcome::error;
-    std::stable_sort(o.events.begin(), o.events.end(),
-                     [](const unit_event& a, const unit_event& b) { return a.packet < b.packet; });
+    std::stable_sort(options.events.begin(), options.events.end(),
+                     [](const unit_event& earlier, const unit_event& later) {
+                         return earlier.packet < later.packet;
+                     });
     return parse_outcome::run;
 }
 
@@ -298,3 +315,5 @@ std::string default_link_path(long pid)
 {
     return "/tmp/imutap-emu." + std::to_string(pid);
 }
+
+} // namespace imutap_emu

@@ -1,125 +1,128 @@
-#include "out_queue.hpp"
+#include "out_queue.h"
 
 #include <cstring>
+
+namespace imutap_emu {
 
 namespace {
 
 // Where the oldest byte worth keeping starts: the begin of a partly written item.
-size_t keep_from(const out_queue& q)
+std::size_t keep_from(const out_queue& queue)
 {
-    return q.first < q.last ? q.items[q.first].begin : q.head;
+    return queue.first < queue.last ? queue.items[queue.first].begin : queue.head;
 }
 
-void compact(out_queue& q)
+void compact(out_queue& queue)
 {
-    size_t base = keep_from(q);
-    if (base == 0 && q.first == 0)
+    std::size_t base = keep_from(queue);
+    if (base == 0 && queue.first == 0)
         return;
-    std::memmove(q.bytes.data(), q.bytes.data() + base, q.tail - base);
-    size_t count = q.last - q.first;
-    std::memmove(static_cast<void*>(q.items.data()), q.items.data() + q.first, count * sizeof(queue_item));
-    for (size_t i = 0; i < count; ++i) {
-        q.items[i].begin -= base;
-        q.items[i].end -= base;
+    std::memmove(queue.bytes.data(), queue.bytes.data() + base, queue.tail - base);
+    std::size_t count = queue.last - queue.first;
+    std::memmove(static_cast<void*>(queue.items.data()), queue.items.data() + queue.first,
+                 count * sizeof(queue_item));
+    for (std::size_t i = 0; i < count; ++i) {
+        queue.items[i].begin -= base;
+        queue.items[i].end -= base;
     }
-    q.head -= base;
-    q.tail -= base;
-    if (q.hold_at != 0)
-        q.hold_at -= base;
-    q.first = 0;
-    q.last = count;
+    queue.head -= base;
+    queue.tail -= base;
+    if (queue.hold_at != 0)
+        queue.hold_at -= base;
+    queue.first = 0;
+    queue.last = count;
 }
 
 } // namespace
 
-void queue_init(out_queue& q, size_t byte_capacity, size_t item_capacity)
+void queue_init(out_queue& queue, std::size_t byte_capacity, std::size_t item_capacity)
 {
-    q.bytes.assign(byte_capacity, 0);
-    q.items.assign(item_capacity, queue_item{});
-    queue_clear(q);
+    queue.bytes.assign(byte_capacity, 0);
+    queue.items.assign(item_capacity, queue_item{});
+    queue_clear(queue);
 }
 
-size_t queue_pending(const out_queue& q)
+std::size_t queue_pending(const out_queue& queue)
 {
-    return q.tail - q.head;
+    return queue.tail - queue.head;
 }
 
-size_t queue_room_bytes(const out_queue& q)
+std::size_t queue_room_bytes(const out_queue& queue)
 {
-    return q.bytes.size() - (q.tail - keep_from(q));
+    return queue.bytes.size() - (queue.tail - keep_from(queue));
 }
 
-size_t queue_room_items(const out_queue& q)
+std::size_t queue_room_items(const out_queue& queue)
 {
-    return q.items.size() - (q.last - q.first);
+    return queue.items.size() - (queue.last - queue.first);
 }
 
-bool queue_has_room(const out_queue& q, size_t bytes, size_t items)
+bool queue_has_room(const out_queue& queue, std::size_t bytes, std::size_t items)
 {
-    return queue_room_bytes(q) >= bytes && queue_room_items(q) >= items;
+    return queue_room_bytes(queue) >= bytes && queue_room_items(queue) >= items;
 }
 
-uint8_t* queue_reserve(out_queue& q, size_t bytes)
+std::uint8_t* queue_reserve(out_queue& queue, std::size_t bytes)
 {
-    if (q.bytes.size() - q.tail < bytes || q.last == q.items.size())
-        compact(q);
-    return q.bytes.data() + q.tail;
+    if (queue.bytes.size() - queue.tail < bytes || queue.last == queue.items.size())
+        compact(queue);
+    return queue.bytes.data() + queue.tail;
 }
 
-void queue_commit(out_queue& q, size_t length, queue_item item)
+void queue_commit(out_queue& queue, std::size_t length, queue_item item)
 {
-    item.begin = q.tail;
-    item.end = q.tail + length;
-    q.tail = item.end;
+    item.begin = queue.tail;
+    item.end = queue.tail + length;
+    queue.tail = item.end;
     if (item.hold)
-        q.hold_at = item.end;
-    q.items[q.last++] = item;
+        queue.hold_at = item.end;
+    queue.items[queue.last++] = item;
 }
 
-size_t queue_writable(const out_queue& q)
+std::size_t queue_writable(const out_queue& queue)
 {
-    size_t limit = q.hold_at != 0 ? q.hold_at : q.tail;
-    return limit - q.head;
+    std::size_t limit = queue.hold_at != 0 ? queue.hold_at : queue.tail;
+    return limit - queue.head;
 }
 
-const uint8_t* queue_front(const out_queue& q)
+const std::uint8_t* queue_front(const out_queue& queue)
 {
-    return q.bytes.data() + q.head;
+    return queue.bytes.data() + queue.head;
 }
 
-void queue_consume(out_queue& q, size_t written)
+void queue_consume(out_queue& queue, std::size_t written)
 {
-    q.head += written;
+    queue.head += written;
 }
 
-bool queue_pop_done(out_queue& q, queue_item& done)
+bool queue_pop_done(out_queue& queue, queue_item& done)
 {
-    if (q.first == q.last || q.items[q.first].end > q.head)
+    if (queue.first == queue.last || queue.items[queue.first].end > queue.head)
         return false;
-    done = q.items[q.first++];
+    done = queue.items[queue.first++];
     if (done.hold)
-        q.hold_at = 0;
-    if (q.first == q.last && q.head == q.tail)
-        queue_clear(q);
+        queue.hold_at = 0;
+    if (queue.first == queue.last && queue.head == queue.tail)
+        queue_clear(queue);
     return true;
 }
 
-cut_result queue_cut(out_queue& q, cut_scope scope)
+cut_result queue_cut(out_queue& queue, cut_scope scope)
 {
     cut_result cut;
-    size_t unsent = q.first;
-    while (unsent < q.last && q.items[unsent].begin < q.head)
+    std::size_t unsent = queue.first;
+    while (unsent < queue.last && queue.items[unsent].begin < queue.head)
         ++unsent;
-    size_t from = q.last;
+    std::size_t from = queue.last;
     if (scope == cut_scope::unsent)
         from = unsent;
     else
-        while (from > unsent && q.items[from - 1].kind == item_kind::stream_packet)
+        while (from > unsent && queue.items[from - 1].kind == item_kind::stream_packet)
             --from;
-    if (from == q.last)
+    if (from == queue.last)
         return cut;
-    for (size_t i = from; i < q.last; ++i) {
-        const queue_item& item = q.items[i];
+    for (std::size_t i = from; i < queue.last; ++i) {
+        const queue_item& item = queue.items[i];
         if (item.kind != item_kind::reply && !cut.has_packet) {
             cut.has_packet = true;
             cut.first_seq = item.seq;
@@ -130,18 +133,20 @@ cut_result queue_cut(out_queue& q, cut_scope scope)
             ++cut.stream_packets;
         }
     }
-    size_t new_tail = q.items[from].begin;
-    cut.bytes = q.tail - new_tail;
-    q.tail = new_tail;
-    q.last = from;
-    if (q.hold_at > new_tail)
-        q.hold_at = 0;
+    std::size_t new_tail = queue.items[from].begin;
+    cut.bytes = queue.tail - new_tail;
+    queue.tail = new_tail;
+    queue.last = from;
+    if (queue.hold_at > new_tail)
+        queue.hold_at = 0;
     return cut;
 }
 
-void queue_clear(out_queue& q)
+void queue_clear(out_queue& queue)
 {
-    q.head = q.tail = 0;
-    q.first = q.last = 0;
-    q.hold_at = 0;
+    queue.head = queue.tail = 0;
+    queue.first = queue.last = 0;
+    queue.hold_at = 0;
 }
+
+} // namespace imutap_emu

@@ -1,4 +1,4 @@
-#include "pty_link.hpp"
+#include "pty_link.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace imutap_emu {
 
 namespace {
 
@@ -52,8 +54,8 @@ bool set_up(pty_link& link, line_state state, std::string& error)
     link.master = posix_openpt(O_RDWR | O_NOCTTY);
     if (link.master < 0)
         return fail(error, "cannot open a pseudo-terminal");
-    if (fcntl(link.master, F_SETFD, FD_CLOEXEC) != 0
-        || fcntl(link.master, F_SETFL, fcntl(link.master, F_GETFL) | O_NONBLOCK) != 0)
+    if (fcntl(link.master, F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(link.master, F_SETFL, fcntl(link.master, F_GETFL) | O_NONBLOCK) != 0)
         return fail(error, "cannot set up the pseudo-terminal");
     if (grantpt(link.master) != 0 || unlockpt(link.master) != 0)
         return fail(error, "cannot unlock the pseudo-terminal");
@@ -69,7 +71,8 @@ bool set_up(pty_link& link, line_state state, std::string& error)
     // Watched only from here on, so the emulator's own open is not reported. Without
     // inotify the unit still works; only a left-over exclusive mode stays.
     link.close_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (link.close_watch >= 0 && inotify_add_watch(link.close_watch, link.slave_path, IN_CLOSE) < 0) {
+    if (link.close_watch >= 0 &&
+        inotify_add_watch(link.close_watch, link.slave_path, IN_CLOSE) < 0) {
         close(link.close_watch);
         link.close_watch = -1;
     }
@@ -110,7 +113,7 @@ bool release_exclusive_after_close(const pty_link& link)
     alignas(inotify_event) char events[1024];
     bool closed = false;
     while (read(link.close_watch, events, sizeof events) > 0)
-        closed = true;  // every event watched is a close
+        closed = true; // every event watched is a close
     int exclusive = 0;
     if (!closed || ioctl(link.slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
         return false;
@@ -140,17 +143,17 @@ void release_output(pty_link& link)
         tcsetattr(link.slave, TCSANOW, &link.before_hold);
 }
 
-size_t slave_input_waiting(const pty_link& link)
+std::size_t slave_input_waiting(const pty_link& link)
 {
     int waiting = 0;
     if (link.slave < 0 || ioctl(link.slave, FIONREAD, &waiting) != 0 || waiting < 0)
         return 0;
-    return size_t(waiting);
+    return std::size_t(waiting);
 }
 
 bool point_link(const std::string& link_path, const char* target, std::string& error)
 {
-    struct stat existing{};
+    struct stat existing {};
     if (lstat(link_path.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
         error = "will not replace " + link_path + ": it is not a symlink";
         return false;
@@ -177,3 +180,5 @@ void remove_link(const std::string& link_path, const char* target)
     if (std::strcmp(current, target) == 0)
         unlink(link_path.c_str());
 }
+
+} // namespace imutap_emu

@@ -1,4 +1,6 @@
-#include "signals.hpp"
+#include "signals.h"
+
+namespace imutap_emu {
 
 namespace {
 
@@ -25,13 +27,13 @@ void install_signal_handlers(signal_masks& masks)
         sigaddset(&handled, number);
     sigaddset(&handled, SIGCHLD);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_mask = handled;
     for (int number : stop_signals) {
-        struct sigaction previous{};
+        struct sigaction previous {};
         sigaction(number, nullptr, &previous);
         if (previous.sa_handler == SIG_IGN && number != SIGTERM)
-            continue;  // started with it ignored (nohup): leave it so
+            continue; // started with it ignored (nohup): leave it so
         action.sa_handler = on_stop_signal;
         sigaction(number, &action, nullptr);
     }
@@ -57,7 +59,7 @@ int take_stop_signal()
 void reset_signals_for_child(const signal_masks& masks)
 {
     for (int number : stop_signals) {
-        struct sigaction current{};
+        struct sigaction current {};
         sigaction(number, nullptr, &current);
         if (current.sa_handler == on_stop_signal)
             std::signal(number, SIG_DFL);
@@ -66,3 +68,5 @@ void reset_signals_for_child(const signal_masks& masks)
     std::signal(SIGPIPE, SIG_DFL);
     sigprocmask(SIG_SETMASK, &masks.original_mask, nullptr);
 }
+
+} // namespace imutap_emu

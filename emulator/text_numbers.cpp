@@ -1,18 +1,20 @@
-#include "text_numbers.hpp"
+#include "text_numbers.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
-bool parse_unsigned(std::string_view text, uint64_t max, uint64_t& value)
+namespace imutap_emu {
+
+bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& value)
 {
     if (text.empty())
         return false;
-    uint64_t result = 0;
+    std::uint64_t result = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return false;
-        uint64_t digit = uint64_t(c - '0');
+        std::uint64_t digit = std::uint64_t(c - '0');
         if (result > (max - digit) / 10)
             return false;
         result = result * 10 + digit;
@@ -34,13 +36,15 @@ bool parse_real(std::string_view text, double& value)
     return true;
 }
 
-bool parse_pair(std::string_view text, uint64_t a_max, uint64_t b_max, bool b_optional,
-                uint64_t& a, uint64_t& b, bool& has_b)
+bool parse_pair(std::string_view text, std::uint64_t a_max, std::uint64_t b_max, bool b_optional,
+                std::uint64_t& first, std::uint64_t& second, bool& has_b)
 {
-    size_t colon = text.find(':');
+    std::size_t colon = text.find(':');
     has_b = colon != std::string_view::npos;
     if (!has_b)
-        return b_optional && parse_unsigned(text, a_max, a);
-    return parse_unsigned(text.substr(0, colon), a_max, a)
-        && parse_unsigned(text.substr(colon + 1), b_max, b);
+        return b_optional && parse_unsigned(text, a_max, first);
+    return parse_unsigned(text.substr(0, colon), a_max, first) &&
+           parse_unsigned(text.substr(colon + 1), b_max, second);
 }
+
+} // namespace imutap_emu

@@ -1,46 +1,52 @@
-#include "unit.hpp"
+#include "unit.h"
 
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 #include <algorithm>
 
-void unit_start(const emu_options& o, unit_state& u, int64_t now)
+namespace imutap_emu {
+
+void unit_start(const emu_options& options, unit_state& unit, std::int64_t now)
 {
-    u = unit_state{};
-    u.seq = o.start_seq;
-    u.finished = o.has_count && o.count == 0;  // "-n 0": silent for good from the start
-    std::copy(std::begin(o.ignore_times), std::end(o.ignore_times), std::begin(u.ignore_left));
-    u.short_g_left = o.has_short_g ? o.short_g_times : 0;
-    unit_power_on(o, u, now);
+    unit = unit_state{};
+    unit.seq = options.start_seq;
+    unit.finished =
+        options.has_count && options.count == 0; // "-n 0": silent for good from the start
+    std::copy(std::begin(options.ignore_times), std::end(options.ignore_times),
+              std::begin(unit.ignore_left));
+    unit.short_g_left = options.has_short_g ? options.short_g_times : 0;
+    unit_power_on(options, unit, now);
 }
 
-void unit_power_on(const emu_options& o, unit_state& u, int64_t now)
+void unit_power_on(const emu_options& options, unit_state& unit, std::int64_t now)
 {
-    u.mode = 'a';
-    u.streaming = false;
-    u.silent_until = 0;
-    if (o.streaming_at_power_on && !u.finished)
-        unit_start_streaming(u, now);
+    unit.mode = 'a';
+    unit.streaming = false;
+    unit.silent_until = 0;
+    if (options.streaming_at_power_on && !unit.finished)
+        unit_start_streaming(unit, now);
 }
 
-bool unit_silent(const unit_state& u, int64_t now)
+bool unit_silent(const unit_state& unit, std::int64_t now)
 {
-    return u.silent_until != 0 && now < u.silent_until;
+    return unit.silent_until != 0 && now < unit.silent_until;
 }
 
-void unit_start_streaming(unit_state& u, int64_t now)
+void unit_start_streaming(unit_state& unit, std::int64_t now)
 {
-    u.streaming = true;
-    u.pace_origin = now;
-    u.pace_built = 0;
+    unit.streaming = true;
+    unit.pace_origin = now;
+    unit.pace_built = 0;
 }
 
-void unit_queue_packet(unit_state& u, out_queue& q, item_kind kind, uint64_t stream_index,
-                       uint8_t faults, size_t keep_bytes, bool hold)
+void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind,
+                       std::uint64_t stream_index, std::uint8_t faults, std::size_t keep_bytes,
+                       bool hold)
 {
-    uint8_t* at = queue_reserve(q, max_packet_length);
-    size_t length = build_packet(u.mode, sample_at(u.seq), uint16_t(u.seq & 0xFFFF), at);
+    std::uint8_t* at = queue_reserve(queue, max_packet_length);
+    std::size_t length =
+        build_packet(unit.mode, sample_at(unit.seq), std::uint16_t(unit.seq & 0xFFFF), at);
     if (faults & fault_header)
         spoil_header(at);
     if (faults & fault_checksum)
@@ -51,20 +57,22 @@ void unit_queue_packet(unit_state& u, out_queue& q, item_kind kind, uint64_t str
     item.kind = kind;
     item.faults = faults;
     item.hold = hold;
-    item.seq = u.seq;
+    item.seq = unit.seq;
     item.stream_index = stream_index;
-    queue_commit(q, std::min(length, keep_bytes), item);
-    ++u.seq;
+    queue_commit(queue, std::min(length, keep_bytes), item);
+    ++unit.seq;
 }
 
-cut_result unit_cut_output(unit_state& u, out_queue& q, cut_scope scope)
+cut_result unit_cut_output(unit_state& unit, out_queue& queue, cut_scope scope)
 {
-    cut_result cut = queue_cut(q, scope);
+    cut_result cut = queue_cut(queue, scope);
     if (cut.has_packet)
-        u.seq = cut.first_seq;
+        unit.seq = cut.first_seq;
     if (cut.stream_packets != 0) {
-        u.stream_built = cut.first_stream_index - 1;
-        u.pace_built -= std::min(u.pace_built, cut.stream_packets);
+        unit.stream_built = cut.first_stream_index - 1;
+        unit.pace_built -= std::min(unit.pace_built, cut.stream_packets);
     }
     return cut;
 }
+
+} // namespace imutap_emu

@@ -1,4 +1,6 @@
-#include "usage.hpp"
+#include "usage.h"
+
+namespace imutap_emu {
 
 void print_usage(std::FILE* out)
 {
@@ -73,3 +75,5 @@ void print_usage(std::FILE* out)
         "Example: imutap-emu -n 50 -r 0 --keys q -- imutap log.txt -m c\n",
         out);
 }
+
+} // namespace imutap_emu

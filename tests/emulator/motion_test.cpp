@@ -1,5 +1,5 @@
-#include "motion.hpp"
-#include "packet_builder.hpp"
+#include "motion.h"
+#include "packet_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,27 @@
 #include <numbers>
 #include <string>
 
+using namespace imutap_emu;
+
 namespace {
 
 // The conversions the logger applies, for judging whether values are plausible.
-double degrees(int raw) { return raw * 180.0 / 32767.0; }
-double scaled(int raw, double range) { return raw * range * 1.5 / 32767.0; }
-double volts(unsigned raw) { return raw * 5.0 / 4096.0; }
-double celsius(unsigned raw) { return (raw * 5.0 / 4096.0 - 1.375) * 44.44; }
+double degrees(int raw)
+{
+    return raw * 180.0 / 32767.0;
+}
+double scaled(int raw, double range)
+{
+    return raw * range * 1.5 / 32767.0;
+}
+double volts(unsigned raw)
+{
+    return raw * 5.0 / 4096.0;
+}
+double celsius(unsigned raw)
+{
+    return (raw * 5.0 / 4096.0 - 1.375) * 44.44;
+}
 
 std::string printed(const char* format, double value)
 {
@@ -25,12 +39,13 @@ std::string printed(const char* format, double value)
     return text;
 }
 
-constexpr uint64_t span = 20000;  // more than every period of the model
+constexpr std::uint64_t span = 20000; // more than every period of the model
 
 TEST(Motion, SameSequenceNumberGivesTheSameSample)
 {
-    for (uint64_t seq : {uint64_t(0), uint64_t(3), uint64_t(12345), uint64_t(1) << 40}) {
-        uint8_t first[max_packet_length], second[max_packet_length];
+    for (std::uint64_t seq :
+         {std::uint64_t(0), std::uint64_t(3), std::uint64_t(12345), std::uint64_t(1) << 40}) {
+        std::uint8_t first[max_packet_length], second[max_packet_length];
         build_packet('a', sample_at(seq), 0, first);
         build_packet('a', sample_at(seq), 0, second);
         EXPECT_EQ(0, std::memcmp(first, second, sizeof first)) << seq;
@@ -40,7 +55,7 @@ TEST(Motion, SameSequenceNumberGivesTheSameSample)
 TEST(Motion, AnglesWobbleAndYawSweepsTheCircle)
 {
     double lowest_yaw = 0, highest_yaw = 0, highest_roll = 0, highest_pitch = 0;
-    for (uint64_t seq = 0; seq < span; ++seq) {
+    for (std::uint64_t seq = 0; seq < span; ++seq) {
         raw_sample s = sample_at(seq);
         EXPECT_LE(std::fabs(degrees(s.roll)), 5.01);
         EXPECT_LE(std::fabs(degrees(s.pitch)), 3.01);
@@ -58,15 +73,15 @@ TEST(Motion, AnglesWobbleAndYawSweepsTheCircle)
 TEST(Motion, GyrosReadTheRatesOfTheAngles)
 {
     // At 100 packets per second: compare each gyro with the angle change per second.
-    for (uint64_t seq = 1; seq < span; seq += 37) {
+    for (std::uint64_t seq = 1; seq < span; seq += 37) {
         raw_sample before = sample_at(seq - 1), after = sample_at(seq + 1);
         if (int(after.yaw) - int(before.yaw) < 0)
-            continue;  // yaw wrapping through 180
+            continue; // yaw wrapping through 180
         raw_sample now = sample_at(seq);
         double yaw_rate = degrees(after.yaw - before.yaw) * 50.0;
         EXPECT_NEAR(scaled(now.gyro[2], 100.0), yaw_rate, 0.2) << seq;
         double roll_rate = degrees(after.roll - before.roll) * 50.0;
-        if (std::fabs(roll_rate) > 1.0) {  // not at a turning point
+        if (std::fabs(roll_rate) > 1.0) { // not at a turning point
             EXPECT_NEAR(scaled(now.gyro[0], 100.0), roll_rate, 0.3) << seq;
         }
     }
@@ -74,9 +89,10 @@ TEST(Motion, GyrosReadTheRatesOfTheAngles)
 
 TEST(Motion, AccelerometersSeeOneGAndMagnetometersTheEarthField)
 {
-    for (uint64_t seq = 0; seq < span; seq += 11) {
+    for (std::uint64_t seq = 0; seq < span; seq += 11) {
         raw_sample s = sample_at(seq);
-        double ax = scaled(s.accel[0], 4.0), ay = scaled(s.accel[1], 4.0), az = scaled(s.accel[2], 4.0);
+        double ax = scaled(s.accel[0], 4.0), ay = scaled(s.accel[1], 4.0),
+               az = scaled(s.accel[2], 4.0);
         EXPECT_NEAR(std::sqrt(ax * ax + ay * ay + az * az), 1.0, 0.01) << seq;
         EXPECT_NEAR(ax, -std::sin(degrees(s.pitch) * std::numbers::pi / 180.0), 0.01) << seq;
         double mx = scaled(s.mag[0], 1.0), my = scaled(s.mag[1], 1.0), mz = scaled(s.mag[2], 1.0);
@@ -89,12 +105,12 @@ TEST(Motion, AccelerometersSeeOneGAndMagnetometersTheEarthField)
 
 TEST(Motion, TemperatureStaysNearTwentyFiveAndChannelsNearHalfScale)
 {
-    for (uint64_t seq = 0; seq < span; seq += 13) {
+    for (std::uint64_t seq = 0; seq < span; seq += 13) {
         raw_sample s = sample_at(seq);
         EXPECT_NEAR(celsius(s.temperature), 25.0, 0.5) << seq;
         if (is_tie_packet(seq))
             continue;
-        for (uint16_t channel : s.channels) {
+        for (std::uint16_t channel : s.channels) {
             EXPECT_GT(volts(channel), 2.0) << seq;
             EXPECT_LT(volts(channel), 3.0) << seq;
         }
@@ -103,7 +119,7 @@ TEST(Motion, TemperatureStaysNearTwentyFiveAndChannelsNearHalfScale)
 
 TEST(Motion, EverySeventhPacketCarriesRoundingTies)
 {
-    for (uint64_t seq = 0; seq < 70; ++seq) {
+    for (std::uint64_t seq = 0; seq < 70; ++seq) {
         raw_sample s = sample_at(seq);
         bool tie = seq % 7 == 3;
         EXPECT_EQ(is_tie_packet(seq), tie);

@@ -1,11 +1,13 @@
-#include "index_list.hpp"
-#include "options.hpp"
+#include "index_list.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+using namespace imutap_emu;
 
 namespace {
 
@@ -34,13 +36,14 @@ TEST(Options, DefaultsAreAPacedSilentUnitInAngleMode)
     EXPECT_FALSE(p.options.line_pace);
     EXPECT_TRUE(p.options.link_path.empty());
     EXPECT_TRUE(p.options.command.empty());
-    EXPECT_EQ(p.options.ignore_times[uint8_t('G')], 0);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('G')], 0);
     EXPECT_EQ(default_link_path(42), "/tmp/imutap-emu.42");
 }
 
 TEST(Options, ValuesInEveryForm)
 {
-    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming", "--line-pace", "-v", "-q"});
+    parsed p = parse({"-r0", "--count=50", "-l", "/tmp/u", "--start-seq", "65535", "--streaming",
+                      "--line-pace", "-v", "-q"});
     ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
     EXPECT_EQ(p.options.rate, 0.0);
     EXPECT_TRUE(p.options.has_count);
@@ -67,9 +70,9 @@ TEST(Options, PacketListsTakeNumbersAndRanges)
 {
     parsed p = parse({"--bad-checksum", "5,7,10-12", "--bad-checksum", "20"});
     ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
-    for (uint64_t listed : {5, 7, 10, 11, 12, 20})
+    for (std::uint64_t listed : {5, 7, 10, 11, 12, 20})
         EXPECT_TRUE(index_listed(p.options.bad_checksum, listed)) << listed;
-    for (uint64_t absent : {1, 4, 6, 8, 9, 13, 19, 21})
+    for (std::uint64_t absent : {1, 4, 6, 8, 9, 13, 19, 21})
         EXPECT_FALSE(index_listed(p.options.bad_checksum, absent)) << absent;
     for (const char* bad : {"", "0", "3-2", "a", "5,", ",5", "1-", "-4", "5 ,6", "99999999999"}) {
         parsed q = parse({"--drop-byte", bad});
@@ -112,11 +115,11 @@ TEST(Options, IgnoreTakesCommandsWithOptionalTimes)
 {
     parsed p = parse({"--ignore", "G:3,P", "--ignore", "ac:2"});
     ASSERT_EQ(p.outcome, parse_outcome::run) << p.error;
-    EXPECT_EQ(p.options.ignore_times[uint8_t('G')], 3);
-    EXPECT_EQ(p.options.ignore_times[uint8_t('P')], always);
-    EXPECT_EQ(p.options.ignore_times[uint8_t('a')], 2);
-    EXPECT_EQ(p.options.ignore_times[uint8_t('c')], 2);
-    EXPECT_EQ(p.options.ignore_times[uint8_t('C')], 0);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('G')], 3);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('P')], always);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('a')], 2);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('c')], 2);
+    EXPECT_EQ(p.options.ignore_times[std::uint8_t('C')], 0);
     for (const char* bad : {"", "G:0", "G:", ":3", "G,"})
         EXPECT_EQ(parse({"--ignore", bad}).outcome, parse_outcome::error) << bad;
 }
@@ -162,7 +165,8 @@ TEST(Options, MistakesAreErrorsWithAReason)
         EXPECT_EQ(p.outcome, parse_outcome::error) << m.says;
         EXPECT_NE(p.error.find(m.says), std::string::npos) << p.error;
     }
-    EXPECT_EQ(parse({"--keys", "q", "--keys-delay", "5", "--", "prog"}).outcome, parse_outcome::run);
+    EXPECT_EQ(parse({"--keys", "q", "--keys-delay", "5", "--", "prog"}).outcome,
+              parse_outcome::run);
 }
 
 TEST(Options, HelpWinsOverEverythingElse)

@@ -1,4 +1,6 @@
-#include "packet_builder.hpp"
+#include "packet_builder.h"
+
+#include "packets.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <vector>
+
+using namespace imutap_emu;
 
 namespace {
 
@@ -25,40 +29,39 @@ raw_sample known_sample()
     s.mag[1] = -32768;
     s.mag[2] = 0x1234;
     s.temperature = 0x0640;
-    const uint16_t channels[9] = {0x0001, 0x0800, 0x0FFF, 0x1000, 0x8000, 0xFFFF, 0x00FF, 0x0100, 0x1234};
+    const std::uint16_t channels[9] = {0x0001, 0x0800, 0x0FFF, 0x1000, 0x8000,
+                                       0xFFFF, 0x00FF, 0x0100, 0x1234};
     for (int i = 0; i < 9; ++i)
         s.channels[i] = channels[i];
     return s;
 }
 
-constexpr uint16_t known_counter = 0xABCD;
+constexpr std::uint16_t known_counter = 0xABCD;
 
-std::vector<uint8_t> build(char mode, const raw_sample& s = known_sample(), uint16_t counter = known_counter)
+std::vector<std::uint8_t> build(char mode, const raw_sample& sample = known_sample(),
+                                std::uint16_t counter = known_counter)
 {
-    std::array<uint8_t, max_packet_length + 2> out{};
+    std::array<std::uint8_t, max_packet_length + 2> out{};
     out.fill(0xEE);
-    size_t length = build_packet(mode, s, counter, out.data());
+    std::size_t length = build_packet(mode, sample, counter, out.data());
     EXPECT_EQ(out[length], 0xEE) << "wrote past the packet";
     return {out.begin(), out.begin() + long(length)};
 }
 
 // Expected bytes worked out by hand: header, big-endian fields, sum of offsets 1..len-2.
-const std::vector<uint8_t> angle_packet = {
+const std::vector<std::uint8_t> angle_packet = {
     0xFF, 0x01, 0x02, 0xFF, 0xFE, 0x7F, 0xFF, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04,
     0x00, 0x05, 0xFF, 0xFA, 0xFF, 0xFF, 0x80, 0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0x08};
-const std::vector<uint8_t> scaled_packet = {
-    0xFF, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0xFF,
-    0xFA, 0xFF, 0xFF, 0x80, 0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0x8A};
-const std::vector<uint8_t> voltage_packet = {
-    0xFF, 0x00, 0x01, 0x08, 0x00, 0x0F, 0xFF, 0x10, 0x00, 0x80, 0x00, 0xFF,
-    0xFF, 0x00, 0xFF, 0x01, 0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0xA9};
+const std::vector<std::uint8_t> scaled_packet = {0xFF, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00,
+                                                 0x04, 0x00, 0x05, 0xFF, 0xFA, 0xFF, 0xFF, 0x80,
+                                                 0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0x8A};
+const std::vector<std::uint8_t> voltage_packet = {0xFF, 0x00, 0x01, 0x08, 0x00, 0x0F, 0xFF, 0x10,
+                                                  0x00, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0xFF, 0x01,
+                                                  0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0xA9};
 
-bool checksum_matches(const std::vector<uint8_t>& p)
+bool checksum_matches(const std::vector<std::uint8_t>& packet)
 {
-    unsigned sum = 0;
-    for (size_t i = 1; i + 1 < p.size(); ++i)
-        sum += p[i];
-    return (sum & 0xFF) == p.back();
+    return ::checksum_matches(packet.data(), packet.size());
 }
 
 TEST(PacketLayout, AngleModeIsThirtyBytesWithAnglesTriadsTemperatureCounter)
@@ -88,7 +91,7 @@ TEST(PacketLayout, LettersWithoutLayoutGetTheScaledLayout)
 
 TEST(PacketLayout, CounterIsTheLastFieldBigEndian)
 {
-    std::vector<uint8_t> p = build('a', known_sample(), 0x0100);
+    std::vector<std::uint8_t> p = build('a', known_sample(), 0x0100);
     EXPECT_EQ(p[27], 0x01);
     EXPECT_EQ(p[28], 0x00);
     p = build('r', known_sample(), 0xFFFF);
@@ -99,18 +102,18 @@ TEST(PacketLayout, CounterIsTheLastFieldBigEndian)
 
 TEST(PacketChecksum, SkipsTheHeaderAndWrapsModulo256)
 {
-    std::vector<uint8_t> p(30, 0xFF);
-    EXPECT_EQ(packet_checksum(p.data(), p.size()), 0xE4);  // 28 * 0xFF mod 256
+    std::vector<std::uint8_t> p(30, 0xFF);
+    EXPECT_EQ(packet_checksum(p.data(), p.size()), 0xE4); // 28 * 0xFF mod 256
     p[0] = 0x00;
     EXPECT_EQ(packet_checksum(p.data(), p.size()), 0xE4);
-    std::vector<uint8_t> zeros(24, 0);
-    zeros[23] = 0x77;  // the checksum byte itself is not summed
+    std::vector<std::uint8_t> zeros(24, 0);
+    zeros[23] = 0x77; // the checksum byte itself is not summed
     EXPECT_EQ(packet_checksum(zeros.data(), zeros.size()), 0x00);
 }
 
 TEST(PacketFaults, BadHeaderKeepsTheChecksumRight)
 {
-    std::vector<uint8_t> p = build('a');
+    std::vector<std::uint8_t> p = build('a');
     spoil_header(p.data());
     EXPECT_EQ(p[0], 0x00);
     EXPECT_TRUE(checksum_matches(p));
@@ -120,13 +123,13 @@ TEST(PacketFaults, BadHeaderKeepsTheChecksumRight)
 TEST(PacketFaults, BadChecksumChangesOnlyTheChecksum)
 {
     for (char mode : {'a', 'c', 'r'}) {
-        std::vector<uint8_t> p = build(mode);
-        std::vector<uint8_t> good = p;
+        std::vector<std::uint8_t> p = build(mode);
+        std::vector<std::uint8_t> good = p;
         spoil_checksum(p.data(), p.size());
         EXPECT_FALSE(checksum_matches(p)) << mode;
         EXPECT_TRUE(std::equal(p.begin(), p.end() - 1, good.begin())) << mode;
     }
-    std::vector<uint8_t> wraps(24, 0);
+    std::vector<std::uint8_t> wraps(24, 0);
     wraps[23] = 0xFF;
     spoil_checksum(wraps.data(), wraps.size());
     EXPECT_NE(wraps[23], 0xFF);
@@ -134,10 +137,10 @@ TEST(PacketFaults, BadChecksumChangesOnlyTheChecksum)
 
 TEST(PacketFaults, DroppedByteLeavesOutOffsetThree)
 {
-    std::vector<uint8_t> p = build('a');
-    size_t length = drop_data_byte(p.data(), p.size());
+    std::vector<std::uint8_t> p = build('a');
+    std::size_t length = drop_data_byte(p.data(), p.size());
     ASSERT_EQ(length, 29u);
-    std::vector<uint8_t> expected = angle_packet;
+    std::vector<std::uint8_t> expected = angle_packet;
     expected.erase(expected.begin() + 3);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), p.begin()));
 }

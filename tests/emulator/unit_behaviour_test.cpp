@@ -1,11 +1,13 @@
 // The unit's answers to commands and its continuous output, driven without a pty: the
 // tests play the serving loop, taking bytes off the output queue as a reader would.
-#include "commands.hpp"
-#include "mono_clock.hpp"
-#include "options.hpp"
-#include "out_queue.hpp"
-#include "stream.hpp"
-#include "unit.hpp"
+#include "commands.h"
+#include "mono_clock.h"
+#include "options.h"
+#include "out_queue.h"
+#include "stream.h"
+#include "unit.h"
+
+#include "packets.h"
 
 #include <gtest/gtest.h>
 
@@ -13,21 +15,23 @@
 #include <string>
 #include <vector>
 
+using namespace imutap_emu;
+
 namespace {
 
-using bytes = std::vector<uint8_t>;
+using bytes = std::vector<std::uint8_t>;
 
-constexpr int64_t t0 = 1'000'000'000;  // any start time will do
+constexpr std::int64_t t0 = 1'000'000'000; // any start time will do
 
 struct bench {
     emu_options options;
     unit_state unit;
     out_queue queue;
     emu_log log;
-    int64_t now = t0;
+    std::int64_t now = t0;
     written_effect last_effect;
 
-    explicit bench(emu_options o = {}) : options(o)
+    explicit bench(emu_options chosen = {}) : options(chosen)
     {
         queue_init(queue, queue_byte_capacity, queue_item_capacity);
         unit_start(options, unit, now);
@@ -36,21 +40,21 @@ struct bench {
     void command(const std::string& text)
     {
         for (char c : text)
-            handle_command(uint8_t(c), options, unit, queue, log, now);
+            handle_command(std::uint8_t(c), options, unit, queue, log, now);
     }
 
     // Takes up to `limit` bytes as the logger would read them.
-    bytes take(size_t limit = SIZE_MAX)
+    bytes take(std::size_t limit = SIZE_MAX)
     {
         bytes out;
         for (;;) {
             if (unit_silent(unit, now))
                 return out;
             refill_stream(options, unit, queue, now);
-            size_t n = std::min(queue_writable(queue), limit - out.size());
+            std::size_t n = std::min(queue_writable(queue), limit - out.size());
             if (n == 0)
                 return out;
-            const uint8_t* front = queue_front(queue);
+            const std::uint8_t* front = queue_front(queue);
             out.insert(out.end(), front, front + n);
             last_effect = account_written(options, unit, queue, n, log, now);
             if (last_effect.unplug)
@@ -66,25 +70,12 @@ emu_options unpaced()
     return o;
 }
 
-bool checksum_matches(const uint8_t* p, size_t length)
-{
-    unsigned sum = 0;
-    for (size_t i = 1; i + 1 < length; ++i)
-        sum += p[i];
-    return (sum & 0xFF) == p[length - 1];
-}
-
-unsigned counter_of(const uint8_t* p, size_t length)
-{
-    return unsigned(p[length - 3]) << 8 | p[length - 2];
-}
-
 // Splits a stream into packets of `length`, checking each; returns their counters.
-std::vector<unsigned> counters(const bytes& stream, size_t length)
+std::vector<unsigned> counters(const bytes& stream, std::size_t length)
 {
     EXPECT_EQ(stream.size() % length, 0u) << "stream does not end at a packet boundary";
     std::vector<unsigned> result;
-    for (size_t at = 0; at + length <= stream.size(); at += length) {
+    for (std::size_t at = 0; at + length <= stream.size(); at += length) {
         EXPECT_EQ(stream[at], 0xFF) << "packet at " << at;
         EXPECT_TRUE(checksum_matches(&stream[at], length)) << "packet at " << at;
         result.push_back(counter_of(&stream[at], length));
@@ -92,10 +83,10 @@ std::vector<unsigned> counters(const bytes& stream, size_t length)
     return result;
 }
 
-std::vector<unsigned> run_of(unsigned first, size_t count)
+std::vector<unsigned> run_of(unsigned first, std::size_t count)
 {
     std::vector<unsigned> result;
-    for (size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         result.push_back((first + unsigned(i)) & 0xFFFF);
     return result;
 }
@@ -146,7 +137,7 @@ TEST(UnitStream, ContinuousOutputUntilStopEndsAtAPacketBoundary)
 {
     bench b(unpaced());
     b.command("C");
-    bytes first = b.take(1000);  // 33 packets and 10 bytes of the 34th
+    bytes first = b.take(1000); // 33 packets and 10 bytes of the 34th
     b.command("P");
     bytes rest = b.take();
     EXPECT_EQ(rest.size(), 20u) << "the packet begun is finished, nothing more";
@@ -154,7 +145,7 @@ TEST(UnitStream, ContinuousOutputUntilStopEndsAtAPacketBoundary)
     EXPECT_EQ(counters(first, 30), run_of(0, 34));
     EXPECT_FALSE(b.unit.streaming);
 
-    b.command("C");  // the counter goes on from the last packet sent
+    b.command("C"); // the counter goes on from the last packet sent
     EXPECT_EQ(counters(b.take(300), 30), run_of(34, 10));
 }
 
@@ -162,14 +153,15 @@ TEST(UnitStream, CommandsWhileStreamingAreAnsweredAtTheNextPacketBoundary)
 {
     bench b(unpaced());
     b.command("C");
-    bytes stream = b.take(45);  // one packet and half the next
+    bytes stream = b.take(45); // one packet and half the next
     b.command("c");
     bytes more = b.take(15 + 1 + 24 * 3);
     ASSERT_EQ(more.size(), 15u + 1u + 72u);
     EXPECT_EQ(more[15], 'C') << "the answer follows the packet begun";
     stream.insert(stream.end(), more.begin(), more.begin() + 15);
     EXPECT_EQ(counters(stream, 30), run_of(0, 2));
-    EXPECT_EQ(counters(bytes(more.begin() + 16, more.end()), 24), run_of(2, 3)) << "new mode from then on";
+    EXPECT_EQ(counters(bytes(more.begin() + 16, more.end()), 24), run_of(2, 3))
+        << "new mode from then on";
 }
 
 TEST(UnitStream, CountLimitSendsExactlyNThenNothingEver)
@@ -178,7 +170,7 @@ TEST(UnitStream, CountLimitSendsExactlyNThenNothingEver)
     o.has_count = true;
     o.count = 7;
     bench b(o);
-    b.command("G");  // answers to G do not count
+    b.command("G"); // answers to G do not count
     EXPECT_EQ(b.take().size(), 30u);
     b.command("C");
     bytes part = b.take(100);
@@ -213,10 +205,10 @@ TEST(UnitStream, PacedOutputKeepsToTheScheduleWithoutDrift)
     b.now = t0 + 9 * ns_per_ms;
     EXPECT_TRUE(b.take().empty());
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), t0 + 10 * ns_per_ms);
-    b.now = t0 + 35 * ns_per_ms;  // late: packets 1, 2 and 3 are all due
+    b.now = t0 + 35 * ns_per_ms; // late: packets 1, 2 and 3 are all due
     EXPECT_EQ(b.take().size(), 3u * 30u);
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), t0 + 40 * ns_per_ms);
-    b.now = t0 + 5 * 1'000'000'000LL;  // nobody read for seconds: no burst
+    b.now = t0 + 5 * 1'000'000'000LL; // nobody read for seconds: no burst
     EXPECT_EQ(b.take().size(), 30u);
     EXPECT_EQ(stream_due_time(b.options, b.unit, b.queue, b.now), b.now + 10 * ns_per_ms);
 }
@@ -230,13 +222,13 @@ TEST(UnitFaults, ChecksumHeaderAndDroppedByteHitTheListedPackets)
     o.bad_header = {{3, 3}};
     o.drop_byte = {{4, 4}};
     bench b(o);
-    b.command("G");  // not in continuous output: never spoilt
+    b.command("G"); // not in continuous output: never spoilt
     bytes g = b.take();
     EXPECT_TRUE(checksum_matches(g.data(), 30));
     b.command("C");
     bytes s = b.take();
     ASSERT_EQ(s.size(), 5u * 30u - 1u);
-    const uint8_t* p = s.data();
+    const std::uint8_t* p = s.data();
     EXPECT_TRUE(p[0] == 0xFF && checksum_matches(p, 30));
     EXPECT_TRUE(p[30] == 0xFF && !checksum_matches(p + 30, 30));
     EXPECT_TRUE(p[60] == 0x00 && checksum_matches(p + 60, 30));
@@ -249,8 +241,8 @@ TEST(UnitFaults, ChecksumHeaderAndDroppedByteHitTheListedPackets)
 TEST(UnitFaults, IgnoredCommandsAndShortAnswersRunOutAfterTheirTimes)
 {
     emu_options o;
-    o.ignore_times[uint8_t('G')] = 2;
-    o.ignore_times[uint8_t('a')] = always;
+    o.ignore_times[std::uint8_t('G')] = 2;
+    o.ignore_times[std::uint8_t('a')] = always;
     o.has_short_g = true;
     o.short_g_bytes = 5;
     o.short_g_times = 1;

@@ -32,10 +32,12 @@ TEST(DisplayLine, KnownPacketOfEachMode)
     EXPECT_EQ(shown('a', angle_packet),
               " 180.00 -180.01   -0.01    0.00    2.48 -150.00    6.00    0.05    0.02 "
               "   1.50   -1.50    0.00    49.99 \r");
-    EXPECT_EQ(shown('c', sensor_packet),
-              "  -0.00  150.00    1.18   -6.00    0.02    0.00    0.00   -0.00    1.50    -0.02 \r");
-    EXPECT_EQ(shown('r', sensor_packet),
-              "  80.00   40.00    0.31   40.00    0.11    0.00    0.00   80.00   40.00    -0.02 \r");
+    EXPECT_EQ(
+        shown('c', sensor_packet),
+        "  -0.00  150.00    1.18   -6.00    0.02    0.00    0.00   -0.00    1.50    -0.02 \r");
+    EXPECT_EQ(
+        shown('r', sensor_packet),
+        "  80.00   40.00    0.31   40.00    0.11    0.00    0.00   80.00   40.00    -0.02 \r");
 }
 
 TEST(DisplayLine, SameLengthWhateverTheValues)
@@ -44,7 +46,8 @@ TEST(DisplayLine, SameLengthWhateverTheValues)
     std::vector<std::uint16_t> raws = {0x0000, 0x0001, 0x7FFF, 0x8000, 0x8001, 0xFFFF};
     for (std::uint32_t raw = 0; raw < 65536; raw += 251)
         raws.push_back(static_cast<std::uint16_t>(raw));
-    for (auto [mode, length, shown_length] : {std::tuple{'a', 30u, 105u}, {'c', 24u, 81u}, {'r', 24u, 81u}}) {
+    for (auto [mode, length, shown_length] :
+         {std::tuple{'a', 30u, 105u}, {'c', 24u, 81u}, {'r', 24u, 81u}}) {
         for (std::uint16_t raw : raws) {
             std::uint8_t packet[30] = {0xFF};
             for (std::uint32_t at = 1; at + 1 < length; at += 2) {
@@ -53,7 +56,8 @@ TEST(DisplayLine, SameLengthWhateverTheValues)
             }
             char line[display_line_capacity];
             const std::size_t used = format_display_line(line, mode, packet);
-            ASSERT_EQ(used, shown_length + 1) << mode << ' ' << raw << ": " << std::string(line, used);
+            ASSERT_EQ(used, shown_length + 1)
+                << mode << ' ' << raw << ": " << std::string(line, used);
             EXPECT_EQ(line[used - 1], '\r');
             EXPECT_EQ(std::string(line, used - 1).find_first_of("\r\n"), std::string::npos);
         }

@@ -36,7 +36,8 @@ std::string compare(double value, int width)
         return {};
     char bits[64];
     std::snprintf(bits, sizeof bits, "%a", value);
-    return std::string(bits) + " width " + std::to_string(width) + ": \"" + got + "\" should be \"" + theirs + "\"";
+    return std::string(bits) + " width " + std::to_string(width) + ": \"" + got +
+           "\" should be \"" + theirs + "\"";
 }
 
 // Runs every value through "%f", "%7.2f" and "%8.2f"; fails with the first
@@ -90,7 +91,8 @@ TEST(NumberFormat, EveryConvertedFieldValueIsWrittenLikePrintf)
     std::vector<double> angles, gyros, accels, mags, channels, temperatures;
     for (std::uint32_t raw = 0; raw < 65536; ++raw) {
         const auto u = static_cast<std::uint16_t>(raw);
-        const auto s = static_cast<std::int16_t>(raw >= 32768 ? static_cast<int>(raw) - 65536 : static_cast<int>(raw));
+        const auto s = static_cast<std::int16_t>(raw >= 32768 ? static_cast<int>(raw) - 65536
+                                                              : static_cast<int>(raw));
         angles.push_back(angle_value(s));
         gyros.push_back(scaled_value(s, 100.0));
         accels.push_back(scaled_value(s, 4.0));
@@ -100,7 +102,8 @@ TEST(NumberFormat, EveryConvertedFieldValueIsWrittenLikePrintf)
     }
     // put_fixed_digits writes all of them (none is left to to_chars), so
     // this covers it whole.
-    for (const std::vector<double>* values : {&angles, &gyros, &accels, &mags, &channels, &temperatures}) {
+    for (const std::vector<double>* values :
+         {&angles, &gyros, &accels, &mags, &channels, &temperatures}) {
         for (double v : *values) {
             char text[64];
             ASSERT_NE(put_fixed_digits(text, v, 6), nullptr) << v;
@@ -119,10 +122,29 @@ TEST(NumberFormat, TimeColumnOverTheWholeDoubleRange)
 {
     constexpr double inf = std::numeric_limits<double>::infinity();
     std::vector<double> values = {
-        0.0, -0.0, 1e300, -1e300, DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN,
-        std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
-        DBL_MIN / 3.0, inf, -inf, 0.0000005, 0.0000015, 0.9999995, 999999.9999995,
-        2147483.648, 4294967.296, 9007199254740993.0, 1e22, 1e23, -1e-7,
+        0.0,
+        -0.0,
+        1e300,
+        -1e300,
+        DBL_MAX,
+        -DBL_MAX,
+        DBL_MIN,
+        -DBL_MIN,
+        std::numeric_limits<double>::denorm_min(),
+        -std::numeric_limits<double>::denorm_min(),
+        DBL_MIN / 3.0,
+        inf,
+        -inf,
+        0.0000005,
+        0.0000015,
+        0.9999995,
+        999999.9999995,
+        2147483.648,
+        4294967.296,
+        9007199254740993.0,
+        1e22,
+        1e23,
+        -1e-7,
     };
     // Exact ties at the sixth and at the second decimal: printf rounds them
     // to even.
@@ -150,7 +172,8 @@ TEST(NumberFormat, TimeColumnOverTheWholeDoubleRange)
 
 TEST(NumberFormat, IntegersAreWrittenLikePrintf)
 {
-    const std::int32_t values[] = {0, 1, -1, 9, 10, 65535, 2147483647, -2147483647 - 1, -10, 123456789};
+    const std::int32_t values[] = {0,   1,        -1, 9, 10, 65535, 2147483647, -2147483647 - 1,
+                                   -10, 123456789};
     for (std::int32_t v : values) {
         char ours[32];
         char theirs[32];
@@ -164,10 +187,28 @@ TEST(FixedDigits, EveryPrecisionLikePrintfAcrossItsRange)
 {
     constexpr double two_to_64 = 18446744073709551616.0;
     std::vector<double> values = {
-        0.0, -0.0, 0.5, -0.5, 1.0, 9.5, 99.995, 0.05, 0.0000005, 0.00000049999999999999999,
-        std::nextafter(two_to_64, 0.0), -std::nextafter(two_to_64, 0.0), two_to_64, -two_to_64,
-        1e19, 1e300, DBL_MAX, DBL_MIN, -DBL_MIN, std::numeric_limits<double>::denorm_min(),
-        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+        0.0,
+        -0.0,
+        0.5,
+        -0.5,
+        1.0,
+        9.5,
+        99.995,
+        0.05,
+        0.0000005,
+        0.00000049999999999999999,
+        std::nextafter(two_to_64, 0.0),
+        -std::nextafter(two_to_64, 0.0),
+        two_to_64,
+        -two_to_64,
+        1e19,
+        1e300,
+        DBL_MAX,
+        DBL_MIN,
+        -DBL_MIN,
+        std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(),
         std::numeric_limits<double>::quiet_NaN(),
     };
     // Every power of two where the exact split changes its way (the point

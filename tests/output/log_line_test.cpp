@@ -45,7 +45,7 @@ std::int64_t fake_clock()
 
 // The log file, in memory; take() gives what was written since the last take().
 class log_file {
-public:
+  public:
     log_file() : file_(open_memstream(&text_, &size_)) {}
     ~log_file()
     {
@@ -54,7 +54,10 @@ public:
     }
     log_file(const log_file&) = delete;
     log_file& operator=(const log_file&) = delete;
-    std::FILE* get() { return file_; }
+    std::FILE* get()
+    {
+        return file_;
+    }
     std::string take()
     {
         std::fflush(file_);
@@ -63,7 +66,7 @@ public:
         return written;
     }
 
-private:
+  private:
     char* text_ = nullptr;
     std::size_t size_ = 0;
     std::size_t taken_ = 0;
@@ -84,7 +87,8 @@ struct log_run {
     {
         clock_now_ms = ms;
         const std::uint8_t* packet = mode == 'a' ? angle_packet : sensor_packet;
-        output_packet(mode, dt, packets_read, packet, dos_time, log.get(), output_period, state, fake_clock);
+        output_packet(mode, dt, packets_read, packet, dos_time, log.get(), output_period, state,
+                      fake_clock);
         return log.take();
     }
 };
@@ -100,7 +104,8 @@ TEST(LogLine, EachModeWithEachPrefix)
         char mode;
         std::string values;
     };
-    for (const row& r : {row{'a', angle_values}, row{'c', scaled_values}, row{'r', voltage_values}}) {
+    for (const row& r :
+         {row{'a', angle_values}, row{'c', scaled_values}, row{'r', voltage_values}}) {
         log_run counts, clock, reconstructed;
         counts.mode = clock.mode = reconstructed.mode = r.mode;
         clock.dos_time = true;

@@ -4,9 +4,8 @@
 #   configure_without_test_libraries.sh SOURCE_DIR CXX_COMPILER
 set -euo pipefail
 source=$1 compiler=$2
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
+make_scratch
 
 cmake -S "$source" -B "$scratch" -DCMAKE_CXX_COMPILER="$compiler" \
     -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \

@@ -4,12 +4,11 @@
 #   debian_package.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
+. "$(dirname "$0")/common.sh"
 for tool in dpkg-deb dpkg-shlibdeps; do
     command -v $tool > /dev/null || { echo "$tool not installed (dpkg-dev): not checked"; exit 77; }
 done
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+make_scratch
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch" > "$scratch/cpack.txt" ||
     { cat "$scratch/cpack.txt"; fail "cpack failed"; }

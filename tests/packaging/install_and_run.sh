@@ -4,13 +4,12 @@
 #   install_and_run.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/common.sh"
+make_scratch
 prefix=$scratch/prefix
 
 cmake --install "$build" --prefix "$prefix" > "$scratch/install.txt"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 for file in bin/imutap bin/imutap-emu share/man/man1/imutap.1 share/man/man1/imutap-emu.1 \
             share/man/man1/imutap-inspect.1 \
             share/doc/imutap/README.md share/doc/imutap/LICENSE; do

@@ -4,9 +4,8 @@
 #   subproject_build.sh SOURCE_DIR CXX_COMPILER
 set -euo pipefail
 source=$1 compiler=$2
-scratch=$(mktemp -d)
-trap "rm -rf $scratch" EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
+make_scratch
 
 mkdir "$scratch/outer"
 cat > "$scratch/outer/CMakeLists.txt" <<CMAKE

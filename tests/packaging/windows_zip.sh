@@ -4,7 +4,7 @@
 #   windows_zip.sh BUILD_WINDOWS_DIR (the zip is left there)
 set -euo pipefail
 build=$1
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 
 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$build" > /dev/null || fail "cpack failed"

@@ -120,8 +120,7 @@ TEST(CheckPacket, HeaderAndChecksumOutcomes)
         {0xFF, 0xD1, true, ""},
         {0xFE, 0xD1, false, "\nunrecognized header byte: fe " + data_dump + "d1 \n"},
         {0xFF, 0xD2, false, "\nbad checksum:ff " + data_dump + "d2 \n"},
-        {0x00, 0xD0, false,
-         "\nunrecognized header byte: \nbad checksum:0 " + data_dump + "d0 \n"},
+        {0x00, 0xD0, false, "\nunrecognized header byte: \nbad checksum:0 " + data_dump + "d0 \n"},
     };
     for (char mode : {'c', 'r'}) {
         for (const row& r : rows) {
@@ -148,7 +147,8 @@ TEST(CheckPacket, HeaderAndChecksumOutcomes)
 TEST(CheckPacket, ChecksumWrapsModulo256)
 {
     // 28 bytes of 0xFF sum to 7140 = 0x1BE4; 22 of them to 5610 = 0x15EA.
-    for (auto [mode, length, right] : {std::tuple{'a', 30u, 0xE4}, {'c', 24u, 0xEA}, {'r', 24u, 0xEA}}) {
+    for (auto [mode, length, right] :
+         {std::tuple{'a', 30u, 0xE4}, {'c', 24u, 0xEA}, {'r', 24u, 0xEA}}) {
         std::vector<std::uint8_t> bytes(length, 0xFF);
         for (int checksum = 0; checksum < 256; ++checksum) {
             bytes.back() = static_cast<std::uint8_t>(checksum);

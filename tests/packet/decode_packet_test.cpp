@@ -23,7 +23,7 @@ decoded_packet decode_words(char mode, const std::vector<std::uint16_t>& words)
 // The nine triad fields in packet order.
 std::vector<double> triads(const decoded_packet& d)
 {
-    return {d.gyro[0], d.gyro[1], d.gyro[2], d.accel[0], d.accel[1],
+    return {d.gyro[0],  d.gyro[1], d.gyro[2], d.accel[0], d.accel[1],
             d.accel[2], d.mag[0],  d.mag[1],  d.mag[2]};
 }
 
@@ -51,7 +51,8 @@ TEST(DecodePacket, AnglesAreSignedAndScaledBy180Over32767)
             const decoded_packet d = decode_words('a', words);
             const double angles[3] = {d.roll, d.pitch, d.yaw};
             for (int k = 0; k < 3; ++k)
-                EXPECT_EQ(angles[k], k == which ? e.value : 0.0) << std::hex << e.raw << " in angle " << which;
+                EXPECT_EQ(angles[k], k == which ? e.value : 0.0)
+                    << std::hex << e.raw << " in angle " << which;
             for (double v : triads(d))
                 EXPECT_EQ(v, 0.0);
         }
@@ -96,8 +97,11 @@ TEST(DecodePacket, TriadsOfAngleAndScaledModeUseTheirRanges)
 
 TEST(DecodePacket, VoltageChannelsAreUnsigned)
 {
-    const raw_and_value examples[] = {
-        {0xFFFF, 79.998779296875}, {0x1000, 5.0}, {0x0000, 0.0}, {0x8000, 40.0}, {0x0001, 0.001220703125}};
+    const raw_and_value examples[] = {{0xFFFF, 79.998779296875},
+                                      {0x1000, 5.0},
+                                      {0x0000, 0.0},
+                                      {0x8000, 40.0},
+                                      {0x0001, 0.001220703125}};
     for (std::size_t channel = 0; channel < 9; ++channel) {
         for (const raw_and_value& e : examples) {
             std::vector<std::uint16_t> words(11, 0);

@@ -2,6 +2,8 @@
 // read past the end of the packet faults, in every build.
 #pragma once
 
+#include "packets.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,11 +13,12 @@
 #include <vector>
 
 class guarded_bytes {
-public:
+  public:
     explicit guarded_bytes(std::size_t size)
         : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE)))
     {
-        void* map = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* map =
+            mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         base_ = static_cast<std::uint8_t*>(map);
         mprotect(base_ + page_, page_, PROT_NONE);
         data_ = base_ + page_ - size;
@@ -25,34 +28,34 @@ public:
     {
         std::memcpy(data_, bytes.data(), bytes.size());
     }
-    ~guarded_bytes() { munmap(base_, 2 * page_); }
+    ~guarded_bytes()
+    {
+        munmap(base_, 2 * page_);
+    }
     guarded_bytes(const guarded_bytes&) = delete;
     guarded_bytes& operator=(const guarded_bytes&) = delete;
 
-    std::uint8_t* data() { return data_; }
-    std::uint8_t& operator[](std::size_t i) { return data_[i]; }
-    std::size_t size() const { return size_; }
+    std::uint8_t* data()
+    {
+        return data_;
+    }
+    std::uint8_t& operator[](std::size_t i)
+    {
+        return data_[i];
+    }
+    std::size_t size() const
+    {
+        return size_;
+    }
     // The first unreadable byte: a function given it must not read anything.
-    const std::uint8_t* fence() const { return base_ + page_; }
+    const std::uint8_t* fence() const
+    {
+        return base_ + page_;
+    }
 
-private:
+  private:
     std::size_t page_;
     std::uint8_t* base_;
     std::uint8_t* data_;
     std::size_t size_;
 };
-
-// A packet of the unit: header 0xFF, the 16-bit words most significant byte
-// first, then the sum of the words' bytes modulo 256.
-inline std::vector<std::uint8_t> packet_of(const std::vector<std::uint16_t>& words)
-{
-    std::vector<std::uint8_t> bytes{0xFF};
-    unsigned sum = 0;
-    for (std::uint16_t w : words) {
-        bytes.push_back(static_cast<std::uint8_t>(w >> 8));
-        bytes.push_back(static_cast<std::uint8_t>(w & 0xFF));
-        sum += (w >> 8) + (w & 0xFF);
-    }
-    bytes.push_back(static_cast<std::uint8_t>(sum));
-    return bytes;
-}

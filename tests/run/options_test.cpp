@@ -34,8 +34,8 @@ reading read(std::vector<std::string> args)
     char settings[200];
     std::snprintf(settings, sizeof settings, "m=%c c=%c%s b=%d t=%.17g f=%.17g d=%d D=%d", o.mode,
                   o.port_digit, o.port_path ? (std::string(" path=") + o.port_path).c_str() : "",
-                  static_cast<int>(o.baud_rate), o.dt, o.output_period, static_cast<int>(o.decimation),
-                  o.dos_time ? 1 : 0);
+                  static_cast<int>(o.baud_rate), o.dt, o.output_period,
+                  static_cast<int>(o.decimation), o.dos_time ? 1 : 0);
     return {choice, settings, printed};
 }
 
@@ -49,7 +49,8 @@ TEST(CommandLine, AcceptedOptions)
     };
     const row rows[] = {
         {{"run.log"}, "m=a c=1 b=38400 t=-1 f=0 d=1 D=0"},
-        {{"run.log", "-m", "c", "-c", "3", "-b", "9600", "-t", "0.01", "-f", "0.5", "-d", "5", "-D"},
+        {{"run.log", "-m", "c", "-c", "3", "-b", "9600", "-t", "0.01", "-f", "0.5", "-d", "5",
+          "-D"},
          "m=c c=3 b=9600 t=0.01 f=0.5 d=5 D=1"},
         // Only the second character is the letter; the rest is ignored.
         {{"log", "/m", "r"}, "m=r c=1 b=38400 t=-1 f=0 d=1 D=0"},
@@ -60,7 +61,8 @@ TEST(CommandLine, AcceptedOptions)
         // Character values are the first character of the value.
         {{"log", "-m", "abc"}, "m=a c=1 b=38400 t=-1 f=0 d=1 D=0"},
         {{"log", "-c", "12"}, "m=a c=1 b=38400 t=-1 f=0 d=1 D=0"},
-        {{"log", "-c", "/nonexistent/port"}, "m=a c=/ path=/nonexistent/port b=38400 t=-1 f=0 d=1 D=0"},
+        {{"log", "-c", "/nonexistent/port"},
+         "m=a c=/ path=/nonexistent/port b=38400 t=-1 f=0 d=1 D=0"},
         // Later options overwrite earlier ones.
         {{"log", "-d", "5", "-d", "2"}, "m=a c=1 b=38400 t=-1 f=0 d=2 D=0"},
         {{"log", "-m", "c", "-m", "a"}, "m=a c=1 b=38400 t=-1 f=0 d=1 D=0"},
@@ -76,7 +78,8 @@ TEST(CommandLine, AcceptedOptions)
         {{"log", "-b", "99999999999"}, "m=a c=1 b=2147483647 t=-1 f=0 d=1 D=0"},
         {{"log", "-b", "-99999999999"}, "m=a c=1 b=-2147483648 t=-1 f=0 d=1 D=0"},
         {{"log", "-d", "7.9"}, "m=a c=1 b=38400 t=-1 f=0 d=7 D=0"},
-        {{"log", "-t", " -2.5e-3s", "-f", ".5"}, "m=a c=1 b=38400 t=-0.0025000000000000001 f=0.5 d=1 D=0"},
+        {{"log", "-t", " -2.5e-3s", "-f", ".5"},
+         "m=a c=1 b=38400 t=-0.0025000000000000001 f=0.5 d=1 D=0"},
         {{"log", "-t", "1e300"}, "m=a c=1 b=38400 t=1.0000000000000001e+300 f=0 d=1 D=0"},
         {{"log", "-t", "abc"}, "m=a c=1 b=38400 t=0 f=0 d=1 D=0"},
         // The unit can acknowledge a blank (0x20 - 32) and 0x7F.
@@ -111,18 +114,45 @@ TEST(CommandLine, FloatingValuesAreDecimalNumbersOnly)
     };
     const row rows[] = {
         // Decimal forms.
-        {".5", 0.5}, {"5.", 5.0}, {"-0", -0.0}, {"1e-3", 0.001}, {"+2E2", 200.0},
-        {" \t\n\v\f\r0.25", 0.25}, {"2.5e-3s", 0.0025}, {"7,5", 7.0}, {"1e", 1.0},
-        {"1e+", 1.0}, {"3E-x", 3.0}, {"0.1", 0.1}, {"-.75e+1", -7.5},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"-0", -0.0},
+        {"1e-3", 0.001},
+        {"+2E2", 200.0},
+        {" \t\n\v\f\r0.25", 0.25},
+        {"2.5e-3s", 0.0025},
+        {"7,5", 7.0},
+        {"1e", 1.0},
+        {"1e+", 1.0},
+        {"3E-x", 3.0},
+        {"0.1", 0.1},
+        {"-.75e+1", -7.5},
         {"3.14159265358979323846264338327950288", 3.141592653589793},
         // Text without a number.
-        {"", 0.0}, {".", 0.0}, {"-", 0.0}, {"e5", 0.0}, {"+-1", 0.0}, {"- 1", 0.0},
+        {"", 0.0},
+        {".", 0.0},
+        {"-", 0.0},
+        {"e5", 0.0},
+        {"+-1", 0.0},
+        {"- 1", 0.0},
         // No other spellings, in any letter case: the number ends where they begin.
-        {"inf", 0.0}, {"INF", 0.0}, {"-Infinity", 0.0}, {"infinity", 0.0}, {"nan", 0.0},
-        {"NaN", 0.0}, {"-nan(1)", 0.0}, {"0x10", 0.0}, {"0X1p4", 0.0}, {"1x", 1.0},
+        {"inf", 0.0},
+        {"INF", 0.0},
+        {"-Infinity", 0.0},
+        {"infinity", 0.0},
+        {"nan", 0.0},
+        {"NaN", 0.0},
+        {"-nan(1)", 0.0},
+        {"0x10", 0.0},
+        {"0X1p4", 0.0},
+        {"1x", 1.0},
         // Beyond a double's range.
-        {"1e400", infinity}, {"-1e400", -infinity}, {"123456e999999999999", infinity},
-        {"0.00001e-320", 0.0}, {"1e-400", 0.0}, {"1000e-326", 1e-323},
+        {"1e400", infinity},
+        {"-1e400", -infinity},
+        {"123456e999999999999", infinity},
+        {"0.00001e-320", 0.0},
+        {"1e-400", 0.0},
+        {"1000e-326", 1e-323},
     };
     for (const row& r : rows) {
         const double got = floating_value(r.text);

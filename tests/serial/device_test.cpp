@@ -1,5 +1,6 @@
 #include "serial/device.h"
 
+#include "packets.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -35,19 +36,18 @@ std::vector<std::uint8_t> good_packet(std::uint8_t mode)
 {
     std::vector<std::uint8_t> packet(mode == 'a' ? 30 : 24);
     packet[0] = 0xFF;
-    unsigned sum = 0;
-    for (std::size_t i = 1; i + 1 < packet.size(); ++i) {
+    for (std::size_t i = 1; i + 1 < packet.size(); ++i)
         packet[i] = static_cast<std::uint8_t>(i * 7);
-        sum += packet[i];
-    }
-    packet.back() = static_cast<std::uint8_t>(sum);
+    packet.back() = packet_sum(packet.data(), packet.size());
     return packet;
 }
 
 void serve(fake_unit& unit)
 {
     while (!unit.done) {
-        struct pollfd p{unit.fd, POLLIN, 0};
+        struct pollfd p {
+            unit.fd, POLLIN, 0
+        };
         if (poll(&p, 1, 1) > 0) {
             std::uint8_t byte;
             if (read(unit.fd, &byte, 1) != 1)
@@ -135,7 +135,7 @@ std::vector<std::chrono::milliseconds> gaps_after(fake_unit& unit, std::uint8_t 
     return gaps;
 }
 
-TEST(init_device, a_quiet_unit_gets_stop_mode_stop_get_continue_with_the_waits)
+TEST(InitDevice, AQuietUnitGetsStopModeStopGetContinueWithTheWaits)
 {
     exchange_run run;
     start(run);
@@ -154,7 +154,7 @@ TEST(init_device, a_quiet_unit_gets_stop_mode_stop_get_continue_with_the_waits)
         EXPECT_GE(gap.count(), 1);
 }
 
-TEST(init_device, a_streaming_unit_is_quieted_and_its_stream_discarded)
+TEST(InitDevice, AStreamingUnitIsQuietedAndItsStreamDiscarded)
 {
     exchange_run run;
     run.unit.streaming = true;
@@ -174,7 +174,7 @@ TEST(init_device, a_streaming_unit_is_quieted_and_its_stream_discarded)
     EXPECT_NE(sent.find("Pc"), std::string::npos);
 }
 
-TEST(init_device, a_space_sends_no_mode_and_an_unknown_mode_is_reported_by_the_check)
+TEST(InitDevice, ASpaceSendsNoModeAndAnUnknownModeIsReportedByTheCheck)
 {
     exchange_run run;
     start(run);
@@ -186,7 +186,7 @@ TEST(init_device, a_space_sends_no_mode_and_an_unknown_mode_is_reported_by_the_c
     EXPECT_EQ(commands(run.unit), "PPGC");
 }
 
-TEST(init_device, the_length_is_what_the_unit_answered_at_most_255)
+TEST(InitDevice, TheLengthIsWhatTheUnitAnsweredAtMost255)
 {
     exchange_run run;
     run.unit.get_reply_size = 300;
@@ -202,7 +202,7 @@ TEST(init_device, the_length_is_what_the_unit_answered_at_most_255)
     stop(run);
 }
 
-TEST(init_device, no_answer_to_get_gives_length_zero_and_continue_is_sent)
+TEST(InitDevice, NoAnswerToGetGivesLengthZeroAndContinueIsSent)
 {
     exchange_run run;
     run.unit.answer_get = false;
@@ -216,7 +216,7 @@ TEST(init_device, no_answer_to_get_gives_length_zero_and_continue_is_sent)
     EXPECT_EQ(commands(run.unit), "PcPGC");
 }
 
-TEST(init_device, a_mode_letter_without_an_answer_waits_for_the_first_byte_before_the_next)
+TEST(InitDevice, AModeLetterWithoutAnAnswerWaitsForTheFirstByteBeforeTheNext)
 {
     // A unit that wakes up slowly: its answer comes 300 ms after the letter.
     // One letter is sent, not one every few milliseconds, and the late answer
@@ -233,7 +233,7 @@ TEST(init_device, a_mode_letter_without_an_answer_waits_for_the_first_byte_befor
     EXPECT_EQ(commands(run.unit), "PaPGC");
 }
 
-TEST(init_device, an_unacknowledged_mode_gives_up_after_its_limit_and_says_so_once)
+TEST(InitDevice, AnUnacknowledgedModeGivesUpAfterItsLimitAndSaysSoOnce)
 {
     exchange_run run;
     run.unit.answer_mode = false;

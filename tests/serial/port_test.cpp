@@ -52,7 +52,7 @@ std::string open_message(const port_choice& choice, bool& opened_ok)
     return said;
 }
 
-TEST(read_packet, joins_pieces_that_arrive_apart_in_order)
+TEST(ReadPacket, JoinsPiecesThatArriveApartInOrder)
 {
     opened o;
     open_on_pty(o);
@@ -71,7 +71,7 @@ TEST(read_packet, joins_pieces_that_arrive_apart_in_order)
     close_pty_pair(o.pty);
 }
 
-TEST(read_packet, leaves_what_follows_for_the_next_call_and_length_zero_reads_nothing)
+TEST(ReadPacket, LeavesWhatFollowsForTheNextCallAndLengthZeroReadsNothing)
 {
     opened o;
     open_on_pty(o);
@@ -104,7 +104,7 @@ TEST(read_packet, leaves_what_follows_for_the_next_call_and_length_zero_reads_no
 // takes it in chunks of every size around the buffer's, read back by
 // packets of both lengths and by the exchange's short reads in turn: every
 // byte comes once, in order.
-TEST(read_packet, a_fast_stream_comes_through_the_read_ahead_whole_and_in_order)
+TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
 {
     opened o;
     open_on_pty(o);
@@ -148,10 +148,11 @@ TEST(read_packet, a_fast_stream_comes_through_the_read_ahead_whole_and_in_order)
     unit.join();
     ASSERT_EQ(got.size(), total);
     const auto first_difference = std::mismatch(got.begin(), got.end(), stream.begin()).first;
-    EXPECT_EQ(first_difference, got.end()) << "first wrong byte at " << (first_difference - got.begin());
+    EXPECT_EQ(first_difference, got.end())
+        << "first wrong byte at " << (first_difference - got.begin());
 }
 
-TEST(read_packet, a_silent_unit_ends_the_read_after_about_a_second)
+TEST(ReadPacket, ASilentUnitEndsTheReadAfterAboutASecond)
 {
     opened o;
     open_on_pty(o);
@@ -166,7 +167,7 @@ TEST(read_packet, a_silent_unit_ends_the_read_after_about_a_second)
     close_pty_pair(o.pty);
 }
 
-TEST(read_packet, a_vanished_device_is_lost_not_silent)
+TEST(ReadPacket, AVanishedDeviceIsLostNotSilent)
 {
     opened o;
     open_on_pty(o);
@@ -178,7 +179,7 @@ TEST(read_packet, a_vanished_device_is_lost_not_silent)
     close_port(o.port);
 }
 
-TEST(open_port, sets_the_line_raw_and_byte_transparent_at_the_rate_asked)
+TEST(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
 {
     opened o;
     open_on_pty(o, 12345); // not a standard rate
@@ -208,7 +209,7 @@ TEST(open_port, sets_the_line_raw_and_byte_transparent_at_the_rate_asked)
     close_pty_pair(o.pty);
 }
 
-TEST(open_port, refusals_carry_the_systems_number)
+TEST(OpenPort, RefusalsCarryTheSystemsNumber)
 {
     bool ok = true;
     port_choice missing;
@@ -245,7 +246,7 @@ TEST(open_port, refusals_carry_the_systems_number)
     close_pty_pair(pty);
 }
 
-TEST(open_port, a_second_logger_on_the_same_device_is_refused_until_the_first_closes)
+TEST(OpenPort, ASecondLoggerOnTheSameDeviceIsRefusedUntilTheFirstCloses)
 {
     opened first;
     open_on_pty(first);

@@ -1,8 +1,0 @@
-#pragma once
-
-#include <cstdint>
-
-// Nanoseconds on the monotonic clock (no jumps when the system time is set).
-int64_t mono_now_ns();
-
-constexpr int64_t ns_per_ms = 1'000'000;

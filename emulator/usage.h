@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstdio>
+
+namespace imutap_emu {
+
+void print_usage(std::FILE* out);
+
+} // namespace imutap_emu

@@ -1,5 +1,0 @@
-#pragma once
-
-#include <cstdio>
-
-void print_usage(std::FILE* out);
