@@ -1,5 +1,7 @@
 #include "output/console.h"
 
+#include "output/messages.h"
+
 #include "serial/platform.h"
 
 #include <algorithm>
@@ -43,7 +45,7 @@ void keep(const char* text, std::size_t length)
 // Puts the count of the messages not kept into the empty store.
 void keep_lost_note()
 {
-    const int length = std::snprintf(kept.bytes, kept_capacity, "console held up; %u messages not shown\n",
+    const int length = std::snprintf(kept.bytes, kept_capacity, console_messages_lost,
                                      static_cast<unsigned>(kept.lost));
     kept.start = 0;
     kept.end = static_cast<std::size_t>(length);
@@ -117,11 +119,16 @@ void console_message(const char* text, std::size_t length)
 
 void console_say(const char* format, ...)
 {
-    char text[512];
     va_list values;
     va_start(values, format);
-    const int length = std::vsnprintf(text, sizeof text, format, values);
+    console_say_list(format, values);
     va_end(values);
+}
+
+void console_say_list(const char* format, std::va_list values)
+{
+    char text[512];
+    const int length = std::vsnprintf(text, sizeof text, format, values);
     if (length > 0)
         put(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
 }

@@ -4,6 +4,7 @@
 // and messages wait for it in a small store.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 
 // Writes a display line when the console takes it now; skips it otherwise,
@@ -16,6 +17,7 @@ void console_show(const char* line, std::size_t length);
 // once the console has caught up.
 void console_message(const char* text, std::size_t length);
 [[gnu::format(printf, 1, 2)]] void console_say(const char* format, ...);
+[[gnu::format(printf, 1, 0)]] void console_say_list(const char* format, std::va_list values);
 
 // Writes what waits, as far as the console takes it now.
 void console_catch_up();

@@ -1,6 +1,7 @@
 #include "output/log_file.h"
 
 #include "output/console.h"
+#include "output/messages.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +26,7 @@ void log_write_out(log_file& log)
         log.used = 0;
         if (log.failing) {
             log.failing = false;
-            console_say("log file written again; %llu lines lost so far\n",
+            console_say(log_written_again,
                         static_cast<unsigned long long>(log.lines_lost));
         }
         return;
@@ -47,7 +48,7 @@ void log_write_out(log_file& log)
         log.failing = true;
         char reason[256];
         error_text(error, reason, sizeof reason);
-        console_say("log file write failed: %s; lines are being lost\n", reason);
+        console_say(log_write_failed, reason);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "output/display.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
+#include "output/messages.h"
 #include "packet/packet.h"
 #include "serial/device.h"
 #include "serial/platform.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr int said_silent_unit = 1;
 constexpr std::uint32_t reopen_interval_ms = 1000;
 // A key that has waited this long inside a pass is taken there, so that `q`
 // ends even a long pass (a large decimation) within about a second.
@@ -51,7 +51,7 @@ bool recover_port(run_context& run)
     log_write_out(run.log);
     if (run.port.open)
         close_port(run.port);
-    console_say("serial port lost; waiting for it to come back\n");
+    console_say(port_lost);
     std::fflush(stdout);
     for (;;) {
         if (look_at_keyboard(run))
@@ -60,9 +60,9 @@ bool recover_port(run_context& run)
         if (stop_requested())
             return false;
         if (open_port(run.choice, run.port, false)) {
-            console_say("serial port back; initialising AHRS\n");
+            console_say(port_back);
             std::fflush(stdout);
-            run.notes.last_said = 0;
+            run.notes.last_said = unit_note::none;
             return true;
         }
     }
@@ -106,10 +106,8 @@ bool read_one_packet(run_context& run)
         case serial_status::silent: {
             // The lines read so far go out before the unit is waited for.
             log_write_out(run.log);
-            char message[80];
-            std::snprintf(message, sizeof message, "AHRS silent for %g s; initialising it again\n",
-                          static_cast<double>(run.silent_limit_ms) / 1000.0);
-            say_once(run.notes, said_silent_unit, message, run.options.mode);
+            say_once(run.notes, unit_note::silent, unit_silent,
+                     static_cast<double>(run.silent_limit_ms) / 1000.0);
             if (look_at_keyboard(run) || !bring_up_unit(run))
                 return false;
             break;
@@ -140,7 +138,7 @@ bool take_packet(run_context& run)
     } else {
         state.last_bad = false;
         state.consecutive_bad = 0;
-        run.notes.last_said = 0;
+        run.notes.last_said = unit_note::none;
     }
     ++state.packets_read;
     if (state.packets_read % 10 == 0 && !state.last_bad)
@@ -230,7 +228,7 @@ int run_acquisition(const run_options& options, log_file& log)
     // Nothing is sent to the unit at the end: it is left streaming.
     if (run.port.open && !close_port(run.port)) {
         const int code = last_error();
-        std::fprintf(stderr, "Port Closing isn't successed: %d\n", code);
+        std::fprintf(stderr, port_cannot_close, code);
     }
     keyboard_end();
     const bool closed = log_close(log);
@@ -238,9 +236,9 @@ int run_acquisition(const run_options& options, log_file& log)
     // need be: nothing is acquired any more, and the log is safe.
     console_drain();
     if (!closed)
-        std::printf("Error: Can't close the file\n");
+        std::printf(log_cannot_close);
     if (log.lines_lost != 0)
-        std::printf("%llu lines could not be written to the log file\n",
+        std::printf(log_lines_lost,
                     static_cast<unsigned long long>(log.lines_lost));
     console_end();
     return closed && log.lines_lost == 0 ? 0 : 1;

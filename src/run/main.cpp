@@ -1,7 +1,7 @@
 #include "output/log_file.h"
+#include "output/messages.h"
 #include "run/acquisition.h"
 #include "run/options.h"
-#include "run/texts.h"
 #include "serial/platform.h"
 #include "serial/port.h"
 
@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     // A log file on the port itself would send the log to the unit.
     const port_choice port{options.port_digit, options.port_path, options.baud_rate};
     if (port_is_file(port, argv[1])) {
-        std::printf("log file %s is the serial port\n", argv[1]);
+        std::printf(log_file_is_port, argv[1]);
         return 1;
     }
     // Outlives the log file, which the run closes.
@@ -52,12 +52,12 @@ int main(int argc, char** argv)
     case file_open_result::opened:
         break;
     case file_open_result::in_use:
-        std::printf("log file %s is in use by another imutap\n", argv[1]);
+        std::printf(log_file_in_use, argv[1]);
         return 1;
     case file_open_result::failed: {
         char reason[256];
         error_text(error, reason, sizeof reason);
-        std::printf("could not create log file %s: %s\n", argv[1], reason);
+        std::printf(log_file_cannot_create, argv[1], reason);
         return 1;
     }
     }

@@ -1,5 +1,7 @@
 #include "run/options.h"
 
+#include "output/messages.h"
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -107,8 +109,8 @@ static bool is_path(const char* value)
 
 static start_choice refuse_with_hint()
 {
-    std::printf("type imutap without any parameters for help");
-    std::printf("\n");
+    std::printf(refusal_hint);
+    std::printf(refusal_hint_end);
     return start_choice::refused;
 }
 
@@ -116,9 +118,9 @@ static start_choice refuse_argument(const char* argument)
 {
     // An argument of one character (or none) has no option letter to name.
     if (argument[0] == '\0' || argument[1] == '\0')
-        std::printf("unknown argument: %s\n", argument);
+        std::printf(unknown_argument_whole, argument);
     else
-        std::printf("unknown argument: -%c\n", argument[1]);
+        std::printf(unknown_argument_letter, argument[1]);
     return refuse_with_hint();
 }
 
@@ -148,7 +150,7 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
         if (!takes_value(letter))
             return refuse_argument(argument);
         if (position + 1 >= argc) {
-            std::printf("option -%c needs a value\n", letter);
+            std::printf(option_needs_value, letter);
             return start_choice::refused;
         }
         const char* value = argv[position + 1];
@@ -174,14 +176,14 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
     }
 
     if (options.decimation < 1) {
-        std::printf("decimation must be at least 1 (-d %d)\n", static_cast<int>(options.decimation));
+        std::printf(decimation_below_one, static_cast<int>(options.decimation));
         return start_choice::refused;
     }
     // The unit acknowledges a mode letter with the letter, taken as a signed
     // character, minus 32: a control character or a byte above 0x7F can never
     // be acknowledged, and the unit could never be brought up.
     if (static_cast<signed char>(options.mode) - 32 < 0) {
-        std::printf("mode letter 0x%02x cannot be acknowledged by the unit (-m)\n",
+        std::printf(mode_never_acknowledged,
                     static_cast<unsigned>(static_cast<unsigned char>(options.mode)));
         return start_choice::refused;
     }
@@ -189,24 +191,23 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
     // stops, answers with a packet or starts streaming, and never takes it as
     // a mode.
     if (options.mode == 'P' || options.mode == 'G' || options.mode == 'C') {
-        std::printf("mode letter %c is a command of the unit, not a mode (-m)\n", options.mode);
+        std::printf(mode_is_command, options.mode);
         return refuse_with_hint();
     }
     // A number too large for a double reads as infinite: no line could carry it.
     if (!std::isfinite(options.dt)) {
-        std::printf("value out of range: -t %s\n", dt_text);
+        std::printf(dt_out_of_range, dt_text);
         return start_choice::refused;
     }
     if (!std::isfinite(options.output_period)) {
-        std::printf("value out of range: -f %s\n", period_text);
+        std::printf(period_out_of_range, period_text);
         return start_choice::refused;
     }
     // With a dt of 0 the reconstructed time never moves on, so an output
     // period above 0 would let no line through. The clock time of -D does
     // not use the period.
     if (options.output_period > 0.0 && options.dt == 0.0 && !options.dos_time) {
-        std::printf("-f %s needs a dt above 0: with -t %s no line would ever be written\n",
-                    period_text, dt_text);
+        std::printf(period_without_dt, period_text, dt_text);
         return refuse_with_hint();
     }
     return start_choice::run;

@@ -1,8 +1,10 @@
 #include "serial/device.h"
 
 #include "output/console.h"
+#include "output/messages.h"
 #include "packet/packet.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -10,8 +12,6 @@ namespace {
 constexpr std::uint8_t command_stop = 'P';
 constexpr std::uint8_t command_get = 'G';
 constexpr std::uint8_t command_continuous = 'C';
-
-enum trouble { keeps_sending = 2, no_acknowledgement = 3 };
 
 // One exchange with the unit; `buffer` is where every command is placed and
 // every reply read, 256 bytes.
@@ -49,8 +49,7 @@ serial_status ended_early(const exchange& x, device_notes& notes, char mode)
     if (stop_requested())
         return serial_status::interrupted;
     if (x.held) {
-        say_once(notes, no_acknowledgement,
-                 "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
+        say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
         return serial_status::silent;
     }
     return serial_status::ok;
@@ -86,8 +85,7 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
             start = elapsed_ms();
         waiting_before = waiting;
         if (step_left_ms(start) == 0) {
-            say_once(notes, keeps_sending,
-                     "AHRS does not stop sending on P; starting the exchange again\n", mode);
+            say_once(notes, unit_note::keeps_sending, unit_keeps_sending);
             return serial_status::silent;
         }
     }
@@ -115,8 +113,7 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
         if (x.buffer[0] == acknowledgement)
             return serial_status::ok;
         if (step_left_ms(start) == 0) {
-            say_once(notes, no_acknowledgement,
-                     "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
+            say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
             return serial_status::silent;
         }
     }
@@ -168,12 +165,15 @@ int expected_acknowledgement(char mode)
     return static_cast<signed char>(mode) - 32;
 }
 
-void say_once(device_notes& notes, int what, const char* message, char mode)
+void say_once(device_notes& notes, unit_note what, const char* format, ...)
 {
     if (notes.last_said == what)
         return;
     notes.last_said = what;
-    console_say(message, mode);
+    va_list values;
+    va_start(values, format);
+    console_say_list(format, values);
+    va_end(values);
     // Rare, and wanted at once also where standard output is a file.
     std::fflush(stdout);
 }

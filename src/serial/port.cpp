@@ -1,5 +1,7 @@
 #include "serial/port.h"
 
+#include "output/messages.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -38,25 +40,25 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     if (!port_create(target, port.handle)) {
         const int code = last_error();
         if (report)
-            std::printf("could not open serial port, %d\n", code);
+            std::printf(port_cannot_open, code);
         return false;
     }
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
-        return fail_step(port, "error setting up comm: %d\n", report);
+        return fail_step(port, port_queues_failed, report);
 
     line_settings line;
     if (!port_get_state(port.handle, line))
-        return fail_step(port, "error getting comm: %d\n", report);
+        return fail_step(port, port_get_line_failed, report);
     line.baud_rate = static_cast<std::uint32_t>(choice.baud_rate);
     line.parity = 0;
     line.stop_bits = 0;
     if (!port_set_state(port.handle, line))
-        return fail_step(port, "error setting comm: %d\n", report);
+        return fail_step(port, port_set_line_failed, report);
 
     port_timeouts timeouts;
     if (!port_get_timeouts(port.handle, timeouts))
-        return fail_step(port, "error getting comm timeouts:%d/n", report);
+        return fail_step(port, port_get_timing_failed, report);
     timeouts.read_interval = max_dword;
     timeouts.read_multiplier = max_dword;
     timeouts.read_constant = first_byte_wait_ms;
@@ -64,7 +66,7 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     timeouts.write_multiplier = 0;
     timeouts.write_constant = write_wait_ms;
     if (!port_set_timeouts(port.handle, timeouts))
-        return fail_step(port, "error setting comm timeouts:%d\n", report);
+        return fail_step(port, port_set_timing_failed, report);
     return true;
 }
 
