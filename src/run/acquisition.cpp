@@ -27,22 +27,37 @@ struct run_context {
     std::int64_t silent_limit_ms;
     serial_port port{};
     run_state state{};
-    time_state times{};
+    log_writer writer{};
     device_notes notes{};
     bool key_taken = false; // this pass's one key has been read
     std::uint8_t packet[256] = {};
 };
 
-// A moment inside a pass where the run waits for the unit: a waiting key is
-// taken as this pass's key. True when the run is to end now.
-bool look_at_keyboard(run_context& run)
+// True when the run is to end now: 'q' was the key taken, or a stop signal
+// came.
+bool run_ends(const run_context& run)
 {
-    console_catch_up();
+    return run.state.last_key == 'q' || stop_requested();
+}
+
+// The one look at the keyboard: a waiting key is taken as this pass's key.
+// True when the run is to end now.
+bool take_key(run_context& run)
+{
     if (key_waiting()) {
         run.state.last_key = key_read();
         run.key_taken = true;
     }
-    return run.state.last_key == 'q' || stop_requested();
+    return run_ends(run);
+}
+
+// A moment inside a pass where the run waits for the unit: what the console
+// holds goes out, and a waiting key is taken. True when the run is to end
+// now.
+bool look_at_keyboard(run_context& run)
+{
+    console_catch_up();
+    return take_key(run);
 }
 
 // Waits for a lost port to come back, trying to open it about once a second.
@@ -178,15 +193,13 @@ void acquire(run_context& run)
         if (!run.state.last_bad) {
             char line[log_line_capacity];
             const std::size_t length =
-                make_log_line(line, options.mode, options.dt, run.state.packets_read, run.packet,
-                              options.dos_time, options.output_period, run.times, elapsed_ms);
+                make_log_line(line, run.writer, run.state.packets_read, run.packet);
             if (length != 0)
                 log_put_line(run.log, line, length);
         }
         log_write_due(run.log, elapsed_ms());
-        if (!run.key_taken && key_waiting())
-            run.state.last_key = key_read();
-        if (run.state.last_key == 'q' || stop_requested())
+        // A pass takes one key at most.
+        if (run.key_taken ? run_ends(run) : take_key(run))
             return;
     }
 }
@@ -216,6 +229,7 @@ int run_acquisition(const run_options& options, log_file& log)
 {
     run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate},
                     packet_silence_limit_ms(options.dt)};
+    run.writer = {options.mode, options.dt, options.dos_time, options.output_period, {}, elapsed_ms};
     if (!open_port(run.choice, run.port, true)) {
         log_close(log);
         console_end();

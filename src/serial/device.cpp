@@ -197,7 +197,7 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     const std::uint32_t length = receive_answer(x, answer_gap_ms(baud_rate));
     if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
         return early;
-    check_packet(mode, buffer, length);
+    report_packet(mode, buffer, length);
 
     send(x, command_continuous);
     if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)

@@ -84,7 +84,9 @@ struct log_run {
     {
         clock_now_ms = ms;
         const std::uint8_t* packet = mode == 'a' ? angle_packet : sensor_packet;
-        output_packet(mode, dt, packets_read, packet, dos_time, log.get(), output_period, state, fake_clock);
+        log_writer writer{mode, dt, dos_time, output_period, state, fake_clock};
+        output_packet(writer, packets_read, packet, log.get());
+        state = writer.times;
         return log.take();
     }
 };
