@@ -7,12 +7,12 @@
 #include "memory_stream.h"
 #include "packet_samples.h"
 
+#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/format.h"
 #include "output/log_line.h"
 #include "packet/decode.h"
 #include "packet/packet.h"
-#include "serial/platform.h"
 
 #include <benchmark/benchmark.h>
 

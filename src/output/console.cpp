@@ -2,7 +2,7 @@
 
 #include "output/messages.h"
 
-#include "serial/platform.h"
+#include "output/console_platform.h"
 
 #include <algorithm>
 #include <cstdarg>

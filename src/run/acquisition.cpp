@@ -1,13 +1,14 @@
 #include "run/acquisition.h"
 
 #include "output/console.h"
+#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
 #include "output/messages.h"
 #include "packet/packet.h"
+#include "serial/deadline.h"
 #include "serial/device.h"
-#include "serial/platform.h"
 #include "serial/port.h"
 
 #include <cmath>
@@ -161,19 +162,27 @@ bool take_packet(run_context& run)
     return true;
 }
 
+// A key seen waiting inside a pass, and when it is taken there.
+struct key_in_pass {
+    bool seen = false;
+    deadline taken_at{};
+};
+
 // Inside a pass, after a packet that is not the pass's last: notes when a
 // key is first seen waiting, and takes it once it has waited
 // key_wait_in_pass_ms. True when the run is to end now.
-bool look_inside_pass(run_context& run, std::int64_t& key_seen_at)
+bool look_inside_pass(run_context& run, key_in_pass& key)
 {
     if (run.key_taken)
         return false;
-    if (key_seen_at < 0) {
-        if (key_waiting())
-            key_seen_at = elapsed_ms();
+    if (!key.seen) {
+        if (key_waiting()) {
+            key.seen = true;
+            key.taken_at = deadline_after(elapsed_ms(), key_wait_in_pass_ms);
+        }
         return false;
     }
-    return elapsed_ms() - key_seen_at >= key_wait_in_pass_ms && look_at_keyboard(run);
+    return deadline_passed(key.taken_at, elapsed_ms()) && look_at_keyboard(run);
 }
 
 // Passes until 'q' or a stop signal. A `q` taken inside a pass ends the run
@@ -183,11 +192,11 @@ void acquire(run_context& run)
     const run_options& options = run.options;
     for (;;) {
         run.key_taken = false;
-        std::int64_t key_seen_at = -1;
+        key_in_pass key;
         for (std::int32_t i = 0; i < options.decimation; ++i) {
             if (!take_packet(run))
                 return;
-            if (i + 1 < options.decimation && look_inside_pass(run, key_seen_at))
+            if (i + 1 < options.decimation && look_inside_pass(run, key))
                 return;
         }
         if (!run.state.last_bad) {

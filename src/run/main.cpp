@@ -1,8 +1,8 @@
+#include "output/console_platform.h"
 #include "output/log_file.h"
 #include "output/messages.h"
 #include "run/acquisition.h"
 #include "run/options.h"
-#include "serial/platform.h"
 #include "serial/port.h"
 
 #include <cstdio>

@@ -1,8 +1,10 @@
 #include "serial/device.h"
 
 #include "output/console.h"
+#include "output/console_platform.h"
 #include "output/messages.h"
 #include "packet/packet.h"
+#include "serial/deadline.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -55,12 +57,21 @@ serial_status ended_early(const exchange& x, device_notes& notes, char mode)
     return serial_status::ok;
 }
 
-// Milliseconds left of a step that began at `start`; 0 once it is past its
-// limit.
-std::uint32_t step_left_ms(std::int64_t start)
+// The end of a step that begins now: it is past its limit once more than
+// exchange_step_limit_ms have gone by.
+deadline step_deadline()
 {
-    const std::int64_t left = exchange_step_limit_ms - (elapsed_ms() - start);
-    return left < 0 ? 0 : static_cast<std::uint32_t>(left + 1);
+    return deadline_after(elapsed_ms(), exchange_step_limit_ms + 1);
+}
+
+bool step_over(deadline step)
+{
+    return deadline_passed(step, elapsed_ms());
+}
+
+std::uint32_t step_left_ms(deadline step)
+{
+    return static_cast<std::uint32_t>(deadline_left_ms(step, elapsed_ms()));
 }
 
 // "P", wait 100 ms, read what came; again until a read brings nothing.
@@ -70,7 +81,7 @@ std::uint32_t step_left_ms(std::int64_t start)
 // latest round in which it shrank.
 serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 {
-    std::int64_t start = elapsed_ms();
+    deadline step = step_deadline();
     std::uint32_t waiting_before = bytes_waiting(x.port);
     for (;;) {
         send(x, command_stop);
@@ -82,9 +93,9 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
             return serial_status::ok;
         const std::uint32_t waiting = bytes_waiting(x.port);
         if (waiting < waiting_before)
-            start = elapsed_ms();
+            step = step_deadline();
         waiting_before = waiting;
-        if (step_left_ms(start) == 0) {
+        if (step_over(step)) {
             say_once(notes, unit_note::keeps_sending, unit_keeps_sending);
             return serial_status::silent;
         }
@@ -100,11 +111,11 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
         return serial_status::ok;
-    const std::int64_t start = elapsed_ms();
+    const deadline step = step_deadline();
     for (;;) {
         send(x, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(start)))
+        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(step)))
             receive(x, 1);
         if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
             return early;
@@ -112,7 +123,7 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
         // which never equals its acknowledgement.
         if (x.buffer[0] == acknowledgement)
             return serial_status::ok;
-        if (step_left_ms(start) == 0) {
+        if (step_over(step)) {
             say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
             return serial_status::silent;
         }
@@ -138,7 +149,7 @@ std::int64_t answer_gap_ms(std::int32_t baud_rate)
 std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
 {
     std::uint32_t length = 0;
-    std::int64_t last_byte = elapsed_ms();
+    deadline answer_end = deadline_after(elapsed_ms(), gap_ms);
     while (length < 255) {
         const port_read_result got = read_some(x.port, x.buffer + length, 255 - length);
         if (got.gone) {
@@ -150,8 +161,8 @@ std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
         const std::int64_t now = elapsed_ms();
         if (got.count > 0) {
             length += got.count;
-            last_byte = now;
-        } else if (now - last_byte >= gap_ms) {
+            answer_end = deadline_after(now, gap_ms);
+        } else if (deadline_passed(answer_end, now)) {
             break;
         }
     }

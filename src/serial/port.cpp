@@ -1,5 +1,6 @@
 #include "serial/port.h"
 
+#include "output/console_platform.h"
 #include "output/messages.h"
 
 #include <cstdio>
@@ -46,27 +47,17 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
         return fail_step(port, port_queues_failed, report);
-
-    line_settings line;
-    if (!port_get_state(port.handle, line))
-        return fail_step(port, port_get_line_failed, report);
-    line.baud_rate = static_cast<std::uint32_t>(choice.baud_rate);
-    line.parity = 0;
-    line.stop_bits = 0;
-    if (!port_set_state(port.handle, line))
-        return fail_step(port, port_set_line_failed, report);
-
-    port_timeouts timeouts;
-    if (!port_get_timeouts(port.handle, timeouts))
-        return fail_step(port, port_get_timing_failed, report);
-    timeouts.read_interval = max_dword;
-    timeouts.read_multiplier = max_dword;
-    timeouts.read_constant = first_byte_wait_ms;
+    const port_setup line = port_set_line(port.handle, static_cast<std::uint32_t>(choice.baud_rate));
+    if (line != port_setup::done)
+        return fail_step(port, line == port_setup::read_failed ? port_get_line_failed
+                                                                : port_set_line_failed,
+                         report);
     // A write whose byte cannot go out (the port's output held) gives up.
-    timeouts.write_multiplier = 0;
-    timeouts.write_constant = write_wait_ms;
-    if (!port_set_timeouts(port.handle, timeouts))
-        return fail_step(port, port_set_timing_failed, report);
+    const port_setup timing = port_set_timing(port.handle, {first_byte_wait_ms, write_wait_ms});
+    if (timing != port_setup::done)
+        return fail_step(port, timing == port_setup::read_failed ? port_get_timing_failed
+                                                                  : port_set_timing_failed,
+                         report);
     return true;
 }
 
