@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 constexpr std::size_t sample_count = 4096;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace imutap {
+
 namespace {
 
 // Room for several dumps of bad packets (about 770 bytes at most each).
@@ -150,3 +152,5 @@ void console_drain()
         keep_lost_note();
     }
 }
+
+} // namespace imutap

@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+namespace imutap {
+
 // Writes a display line when the console takes it now; skips it otherwise,
 // and also while messages still wait. A line the console takes only part of
 // is finished before anything else is written.
@@ -24,3 +26,5 @@ void console_catch_up();
 
 // At the end of the run: writes what waits, waiting for the console.
 void console_drain();
+
+} // namespace imutap

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // Console: switches standard output to unbuffered when it is a terminal (or
 // anything else that may hold a writer up: a pipe, a socket) and installs
 // the stop handlers (stop_handlers_begin).
@@ -44,3 +46,5 @@ int key_read();
 void sleep_ms(std::uint32_t milliseconds);
 // Milliseconds elapsed since program start, from a monotonic clock.
 std::int64_t elapsed_ms();
+
+} // namespace imutap

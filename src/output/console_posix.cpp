@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace imutap {
+
 namespace {
 
 // Standard output as the run writes it. `may_wait`: it may hold a writer up
@@ -146,3 +148,5 @@ std::int64_t elapsed_ms()
 {
     return monotonic_ms() - program_start_ms;
 }
+
+} // namespace imutap

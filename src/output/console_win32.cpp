@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdio>
 
+namespace imutap {
+
 namespace {
 
 // Set by the console control handler; `wake` ends a sleep at once, and
@@ -200,3 +202,5 @@ bool stop_requested()
 {
     return stop.requested.load();
 }
+
+} // namespace imutap

@@ -4,6 +4,8 @@
 #include "output/format.h"
 #include "packet/decode.h"
 
+namespace imutap {
+
 static char* put_column(char* at, double value, int width)
 {
     at = put_fixed_width(at, value, width, 2);
@@ -36,3 +38,5 @@ void show_packet(char mode, const std::uint8_t* packet)
     const std::size_t length = format_display_line(line, mode, packet);
     console_show(line, length);
 }
+
+} // namespace imutap

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace imutap {
+
 namespace {
 
 HANDLE handle_of(std::intptr_t handle)
@@ -86,3 +88,5 @@ void error_text(int code, char* text, std::size_t size)
         --end;
     text[end] = '\0';
 }
+
+} // namespace imutap

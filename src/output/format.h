@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // Longest text any conversion here writes: "%f" of -1.8e308 has 309 digits,
 // a sign, a point and six decimals.
 constexpr std::size_t longest_number = 320;
@@ -28,3 +30,5 @@ inline char* put_fixed(char* at, double value, int precision)
         return end;
     return put_fixed_by_to_chars(at, value, precision);
 }
+
+} // namespace imutap

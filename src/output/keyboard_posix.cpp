@@ -13,6 +13,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace imutap {
+
 namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
@@ -212,3 +214,5 @@ int key_read()
         keyboard.input_ended = !keyboard.is_terminal;
     return -1;
 }
+
+} // namespace imutap

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace imutap {
+
 file_open_result log_open(const char* name, log_file& log, char* buffer, std::size_t capacity,
                           int& error)
 {
@@ -59,3 +61,5 @@ bool log_close(log_file& log)
     log.handle = -1;
     return closed;
 }
+
+} // namespace imutap

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace imutap {
+
 struct log_file {
     std::intptr_t handle = -1;
     char* buffer = nullptr;   // whole lines not yet handed to the system
@@ -54,3 +56,5 @@ inline void log_write_due(log_file& log, std::int64_t now_ms)
 
 // Writes out what is held and closes the file; false when the close failed.
 bool log_close(log_file& log);
+
+} // namespace imutap

@@ -3,6 +3,8 @@
 #include "output/format.h"
 #include "packet/decode.h"
 
+namespace imutap {
+
 static double clock_seconds(clock_ms_fn clock)
 {
     return static_cast<double>(clock()) * 0.001;
@@ -93,3 +95,5 @@ void output_packet(log_writer& writer, std::uint32_t packets_read, const std::ui
     if (length != 0)
         std::fwrite(line, 1, length, log);
 }
+
+} // namespace imutap

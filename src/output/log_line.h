@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace imutap {
+
 // Everything the reconstructed time column remembers between lines; one
 // record lives for the whole run.
 struct time_state {
@@ -46,3 +48,5 @@ void output_packet(log_writer& writer, std::uint32_t packets_read, const std::ui
 // The values part of a log line (after the prefix, line end included);
 // returns the position after it.
 char* put_log_values(char* at, char mode, const std::uint8_t* packet);
+
+} // namespace imutap

@@ -7,6 +7,8 @@
 
 #include "imutap_version.h"
 
+namespace imutap {
+
 // Start-up: the banner, the help and the column names of the display line
 // (angle mode, and every other mode).
 inline constexpr char banner_text[] = "AHRS Inertial Unit data reading " IMUTAP_VERSION "\n";
@@ -90,3 +92,5 @@ inline constexpr char console_messages_lost[] = "console held up; %u messages no
 inline constexpr char port_cannot_close[] = "Port Closing isn't successed: %d\n";
 inline constexpr char log_lines_lost[] = "%llu lines could not be written to the log file\n";
 inline constexpr char log_cannot_close[] = "Error: Can't close the file\n";
+
+} // namespace imutap

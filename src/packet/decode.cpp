@@ -1,5 +1,7 @@
 #include "packet/decode.h"
 
+namespace imutap {
+
 namespace {
 
 // The three fields of a triad from `field` on: voltages in voltage mode,
@@ -36,3 +38,5 @@ decoded_packet decode_packet(char mode, const std::uint8_t* bytes)
     out.counter = raw_unsigned(field + 2);
     return out;
 }
+
+} // namespace imutap

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 struct decoded_packet {
     double roll = 0.0;        // degrees, angle mode only
     double pitch = 0.0;
@@ -54,3 +56,5 @@ inline double temperature_value(std::uint16_t raw)
 // Defined for the modes 'a', 'c' and 'r' on a packet that passed check_packet;
 // reads only the data fields. In scaled and voltage mode the angles stay 0.
 decoded_packet decode_packet(char mode, const std::uint8_t* bytes);
+
+} // namespace imutap

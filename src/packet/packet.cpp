@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace imutap {
+
 std::uint32_t packet_length_for(char mode)
 {
     switch (mode) {
@@ -76,3 +78,5 @@ bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
                bytes, length);
     return false;
 }
+
+} // namespace imutap

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // Every packet starts with this byte and ends with an 8-bit additive checksum
 // of the bytes between the header and the checksum.
 constexpr std::uint8_t packet_header = 0xFF;
@@ -27,3 +29,5 @@ inline void report_packet(char mode, const std::uint8_t* bytes, std::uint32_t le
 {
     static_cast<void>(check_packet(mode, bytes, length));
 }
+
+} // namespace imutap

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace imutap {
+
 namespace {
 
 constexpr std::uint32_t reopen_interval_ms = 1000;
@@ -266,3 +268,5 @@ int run_acquisition(const run_options& options, log_file& log)
     console_end();
     return closed && log.lines_lost == 0 ? 0 : 1;
 }
+
+} // namespace imutap

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 // The loop's working variables.
 struct run_state {
     std::uint32_t packet_length = 0;  // bytes per packet, learned from the unit
@@ -28,3 +30,5 @@ std::int64_t packet_silence_limit_ms(double dt);
 
 // Everything after start-up; returns the exit status.
 int run_acquisition(const run_options& options, log_file& log);
+
+} // namespace imutap

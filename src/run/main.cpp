@@ -8,11 +8,17 @@
 #include <cstdio>
 #include <vector>
 
+namespace imutap {
+
+namespace {
+
 // The log file's buffer: at full speed a line comes with every packet, and a
 // large buffer writes them in few system calls.
 constexpr std::size_t log_buffer_size = 64 * 1024;
 
-int main(int argc, char** argv)
+// The program: start-up checks, the log file, then the run; returns the
+// exit status.
+int run_program(int argc, char** argv)
 {
     run_options options;
     console_begin();
@@ -62,4 +68,13 @@ int main(int argc, char** argv)
     }
     }
     return run_acquisition(options, log);
+}
+
+} // namespace
+
+} // namespace imutap
+
+int main(int argc, char** argv)
+{
+    return imutap::run_program(argc, argv);
 }

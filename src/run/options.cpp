@@ -11,6 +11,8 @@
 #include <limits>
 #include <system_error>
 
+namespace imutap {
+
 std::int32_t integer_value(const char* text)
 {
     const long value = std::strtol(text, nullptr, 10);
@@ -212,3 +214,5 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
     }
     return start_choice::run;
 }
+
+} // namespace imutap

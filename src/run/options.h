@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 struct run_options {
     char mode = 'a';            // -m: 'a' angle, 'c' scaled, 'r' voltage mode
     char port_digit = '1';      // -c: the port is "COM" followed by this character
@@ -30,3 +32,5 @@ std::int32_t integer_value(const char* text);
 // is taken, and the locale plays no part. A number too large for a double
 // gives an infinity, one too small a zero.
 double floating_value(const char* text);
+
+} // namespace imutap

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 struct deadline {
     std::int64_t end_ms = 0;
 };
@@ -25,3 +27,5 @@ inline std::int64_t deadline_left_ms(deadline until, std::int64_t now_ms)
 {
     return until.end_ms > now_ms ? until.end_ms - now_ms : 0;
 }
+
+} // namespace imutap

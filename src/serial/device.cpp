@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace imutap {
+
 namespace {
 
 constexpr std::uint8_t command_stop = 'P';
@@ -216,3 +218,5 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     packet_length = length;
     return serial_status::ok;
 }
+
+} // namespace imutap

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 // Which trouble with the unit was said last, so that a unit that keeps
 // failing the same way is reported once, not once a second.
 struct device_notes {
@@ -32,3 +34,5 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
 // Says the note unless it was the last thing said about the unit.
 [[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what,
                                             const char* format, ...);
+
+} // namespace imutap

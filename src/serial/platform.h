@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // The one timing the logger uses a port with, "queued or first byte": a
 // read returns at once with what the system has queued (at most what was
 // asked for), else waits at most `first_byte_wait_ms` (1 to 2^31 - 1) for a
@@ -67,3 +69,5 @@ int last_error();
 // True when the file name names the port's own device (through another path
 // or a link too). Neither is opened.
 bool port_names_file(const char* port_name, const char* file_name);
+
+} // namespace imutap

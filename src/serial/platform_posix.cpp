@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace imutap {
+
 namespace {
 
 // A held write looks at the stop signal and the keyboard this often.
@@ -284,3 +286,5 @@ bool port_names_file(const char* port_name, const char* file_name)
         return port_found.st_rdev == file_found.st_rdev;
     return port_found.st_dev == file_found.st_dev && port_found.st_ino == file_found.st_ino;
 }
+
+} // namespace imutap

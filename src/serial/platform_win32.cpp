@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+namespace imutap {
+
 namespace {
 
 // How often port_wait looks at the port's queue.
@@ -192,3 +194,5 @@ bool port_names_file(const char* port_name, const char* file_name)
     return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, port_path, -1, file_path, -1) ==
            CSTR_EQUAL;
 }
+
+} // namespace imutap

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace imutap {
+
 // "COM" followed by one character: "COM1" by default, "COM" alone when the
 // -c value was empty.
 static void build_port_name(char digit, char (&name)[5])
@@ -129,3 +131,5 @@ serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t*
     }
     return serial_status::ok;
 }
+
+} // namespace imutap

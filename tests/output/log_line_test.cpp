@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 // Angle mode: roll 0x7FFF, pitch 0x8000, yaw 0xFFFF, gyro 0x0001 0x021D

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace imutap;
+
 TEST(deadline, passes_at_its_end_and_counts_down_to_it)
 {
     struct row {
