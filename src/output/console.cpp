@@ -24,7 +24,7 @@ struct kept_output {
     std::size_t start = 0;
     std::size_t end = 0;
     std::uint32_t lost = 0; // messages there was no room to keep
-    bool gone = false;      // the console can take nothing ever again
+    bool gone = false; // the console can take nothing ever again
 };
 kept_output kept;
 
@@ -72,7 +72,8 @@ bool write_kept()
 {
     for (;;) {
         while (kept.start < kept.end) {
-            const std::ptrdiff_t written = write_now(kept.bytes + kept.start, kept.end - kept.start);
+            const std::ptrdiff_t written =
+                write_now(kept.bytes + kept.start, kept.end - kept.start);
             if (written <= 0)
                 return kept.gone;
             kept.start += static_cast<std::size_t>(written);
@@ -144,7 +145,8 @@ void console_catch_up()
 void console_drain()
 {
     while (!kept.gone) {
-        if (kept.start < kept.end && !console_write_all(kept.bytes + kept.start, kept.end - kept.start))
+        if (kept.start < kept.end &&
+            !console_write_all(kept.bytes + kept.start, kept.end - kept.start))
             kept.gone = true;
         kept.start = kept.end = 0;
         if (kept.lost == 0)

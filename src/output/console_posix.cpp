@@ -98,9 +98,7 @@ void console_begin()
 }
 
 // Nothing to do on Linux: no close event waits for the run.
-void console_end()
-{
-}
+void console_end() {}
 
 std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
 {
@@ -110,7 +108,9 @@ std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
     }
     int fd = console.own;
     if (fd < 0) {
-        struct pollfd room{STDOUT_FILENO, POLLOUT, 0};
+        struct pollfd room {
+            STDOUT_FILENO, POLLOUT, 0
+        };
         if (poll(&room, 1, 0) <= 0 || (room.revents & (POLLOUT | POLLERR | POLLHUP)) == 0)
             return 0;
         fd = STDOUT_FILENO; // a write also tells a hang-up or a reader gone
@@ -139,8 +139,9 @@ bool console_write_all(const char* bytes, std::size_t count)
 
 void sleep_ms(std::uint32_t milliseconds)
 {
-    struct timespec wait{static_cast<time_t>(milliseconds / 1000),
-                         static_cast<long>(milliseconds % 1000) * 1000000L};
+    struct timespec wait {
+        static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+    };
     nanosleep(&wait, nullptr); // a signal ends it early
 }
 

@@ -71,9 +71,7 @@ BOOL WINAPI on_console_event(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        request_stop();
-        return TRUE;
+    case CTRL_BREAK_EVENT: request_stop(); return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
@@ -82,8 +80,7 @@ BOOL WINAPI on_console_event(DWORD event)
         request_stop();
         WaitForSingleObject(stop.log_closed, close_event_wait_ms);
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -171,8 +168,9 @@ void keyboard_begin()
     // keys still raise their console events.
     keyboard.is_console = GetConsoleMode(keyboard.input, &keyboard.found) != 0;
     if (keyboard.is_console)
-        keyboard.active = SetConsoleMode(keyboard.input,
-                                         keyboard.found & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) != 0;
+        keyboard.active =
+            SetConsoleMode(keyboard.input,
+                           keyboard.found & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) != 0;
 
     // The one helper thread: it only waits for input and hands bytes over.
     const HANDLE thread = CreateThread(nullptr, 0, read_keys, nullptr, 0, nullptr);

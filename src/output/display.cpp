@@ -22,9 +22,12 @@ std::size_t format_display_line(char* line, char mode, const std::uint8_t* packe
         at = put_column(at, values.pitch, 7);
         at = put_column(at, values.yaw, 7);
     }
-    for (double v : values.gyro) at = put_column(at, v, 7);
-    for (double v : values.accel) at = put_column(at, v, 7);
-    for (double v : values.mag) at = put_column(at, v, 7);
+    for (double v : values.gyro)
+        at = put_column(at, v, 7);
+    for (double v : values.accel)
+        at = put_column(at, v, 7);
+    for (double v : values.mag)
+        at = put_column(at, v, 7);
     at = put_column(at, values.temperature, 8);
     *at++ = '\r';
     return static_cast<std::size_t>(at - line);

@@ -15,7 +15,7 @@ constexpr std::size_t longest_number = 320;
 
 // Each writes at `at`, which must have room for longest_number characters
 // (or the width, if larger), and returns the position after the text.
-char* put_int(char* at, std::int32_t value);                        // "%d"
+char* put_int(char* at, std::int32_t value); // "%d"
 char* put_fixed_width(char* at, double value, int width, int precision); // "%*.*f"
 
 // "%.*f" of what put_fixed_digits leaves out: 2^64 and more, infinities

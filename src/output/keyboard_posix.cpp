@@ -26,7 +26,12 @@ volatile std::sig_atomic_t stop_signal = 0;
 // waits again. The watcher never reads: every key is taken by the run, in
 // order. Without a watcher the run asks the input on every look; `ending`
 // tells the watcher to stop.
-enum key_state : int { no_key, maybe_key, ask_always, ending };
+enum key_state : int {
+    no_key,
+    maybe_key,
+    ask_always,
+    ending
+};
 
 struct key_watch {
     std::atomic<int> state{ask_always};
@@ -186,7 +191,9 @@ bool key_waiting()
     key_watch& watch = keyboard.watch;
     if (keyboard.input_ended || watch.state.load(std::memory_order_acquire) == no_key)
         return false;
-    struct pollfd input{STDIN_FILENO, POLLIN, 0};
+    struct pollfd input {
+        STDIN_FILENO, POLLIN, 0
+    };
     const int ready = poll(&input, 1, 0);
     if (ready == 0) {
         // Nothing more to read: the watcher (if it still watches) waits for

@@ -15,12 +15,12 @@ namespace imutap {
 
 struct log_file {
     std::intptr_t handle = -1;
-    char* buffer = nullptr;   // whole lines not yet handed to the system
+    char* buffer = nullptr; // whole lines not yet handed to the system
     std::size_t capacity = 0;
     std::size_t used = 0;
-    std::uint64_t size = 0;   // bytes in the file, all of them whole lines
+    std::uint64_t size = 0; // bytes in the file, all of them whole lines
     std::int64_t last_write_ms = 0;
-    bool failing = false;     // the latest write failed
+    bool failing = false; // the latest write failed
     std::uint64_t lines_lost = 0;
 };
 

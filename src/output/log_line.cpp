@@ -25,9 +25,12 @@ char* put_log_values(char* at, char mode, const std::uint8_t* packet)
         at = put_value(at, values.pitch);
         at = put_value(at, values.yaw);
     }
-    for (double v : values.gyro) at = put_value(at, v);
-    for (double v : values.accel) at = put_value(at, v);
-    for (double v : values.mag) at = put_value(at, v);
+    for (double v : values.gyro)
+        at = put_value(at, v);
+    for (double v : values.accel)
+        at = put_value(at, v);
+    for (double v : values.mag)
+        at = put_value(at, v);
     at = put_value(at, values.temperature);
     at = put_int(at, values.counter);
     *at++ = '\n';

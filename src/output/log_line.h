@@ -10,11 +10,11 @@ namespace imutap {
 // Everything the reconstructed time column remembers between lines; one
 // record lives for the whole run.
 struct time_state {
-    bool first_call = true;      // cleared by the first call that builds a reconstructed time
-    double base_time = 0.0;      // clock seconds from which the reconstructed time counts
+    bool first_call = true; // cleared by the first call that builds a reconstructed time
+    double base_time = 0.0; // clock seconds from which the reconstructed time counts
     std::uint32_t count_base = 0; // packets-read count at which base_time was taken
-    double last_written = 0.0;   // time of the latest line with a reconstructed time
-    double now = 0.0;            // clock reading of the current call
+    double last_written = 0.0; // time of the latest line with a reconstructed time
+    double now = 0.0; // clock reading of the current call
 };
 
 // Milliseconds elapsed since program start.
@@ -23,9 +23,9 @@ using clock_ms_fn = std::int64_t (*)();
 // The log lines of one run: their settings, and the time column's state
 // carried from line to line.
 struct log_writer {
-    char mode = 'a';            // 'a', 'c' or 'r'
-    double dt = -1.0;           // seconds between packets; below 0 (or NaN): no time column
-    bool dos_time = false;      // the time column shows the clock
+    char mode = 'a'; // 'a', 'c' or 'r'
+    double dt = -1.0; // seconds between packets; below 0 (or NaN): no time column
+    bool dos_time = false; // the time column shows the clock
     double output_period = 0.0; // least spacing of lines with a reconstructed time
     time_state times{};
     clock_ms_fn clock = nullptr;

@@ -27,10 +27,13 @@ inline constexpr char help_text[] =
     "   The -f option requires the -t option set, otherwise will use 0\n"
     "   The -D option should be used with -d option (inaccurate at full rate)\n";
 
+// Each header on one line, as it shows.
+// clang-format off
 inline constexpr char angle_header[] =
     "   ROLL   PITCH     YAW   GYROX   GYROY   GYROZ  ACCELX  ACCELY  ACCELZ  MAGX   MAGY   MAGZ  TEMP\n";
 inline constexpr char sensor_header[] =
     "   GYROX   GYROY   GYROZ   ACCELX  ACCELY  ACCELZ  MAGX    MAGY    MAGZ  TEMP\n";
+// clang-format on
 
 // Refused at start-up. The hint follows some refusals; its line end is
 // written by a call of its own.
@@ -42,7 +45,8 @@ inline constexpr char option_needs_value[] = "option -%c needs a value\n";
 inline constexpr char decimation_below_one[] = "decimation must be at least 1 (-d %d)\n";
 inline constexpr char mode_never_acknowledged[] =
     "mode letter 0x%02x cannot be acknowledged by the unit (-m)\n";
-inline constexpr char mode_is_command[] = "mode letter %c is a command of the unit, not a mode (-m)\n";
+inline constexpr char mode_is_command[] =
+    "mode letter %c is a command of the unit, not a mode (-m)\n";
 inline constexpr char dt_out_of_range[] = "value out of range: -t %s\n";
 inline constexpr char period_out_of_range[] = "value out of range: -f %s\n";
 inline constexpr char period_without_dt[] =
@@ -73,9 +77,15 @@ inline constexpr char packet_dump_byte[] = "%x ";
 
 // The unit and the cable. The notes about the unit are said once, not once
 // a second: which one was said last is kept as a unit_note.
-enum class unit_note { none, silent, keeps_sending, no_acknowledgement };
+enum class unit_note {
+    none,
+    silent,
+    keeps_sending,
+    no_acknowledgement
+};
 inline constexpr char unit_silent[] = "AHRS silent for %g s; initialising it again\n";
-inline constexpr char unit_keeps_sending[] = "AHRS does not stop sending on P; starting the exchange again\n";
+inline constexpr char unit_keeps_sending[] =
+    "AHRS does not stop sending on P; starting the exchange again\n";
 inline constexpr char unit_no_acknowledgement[] =
     "AHRS does not acknowledge mode %c; starting the exchange again\n";
 inline constexpr char port_lost[] = "serial port lost; waiting for it to come back\n";

@@ -6,8 +6,8 @@ namespace {
 
 // The three fields of a triad from `field` on: voltages in voltage mode,
 // else scaled by each field's range. Returns the position after them.
-inline const std::uint8_t* decode_triad(char mode, const std::uint8_t* field,
-                                        const double* ranges, double (&triad)[3])
+inline const std::uint8_t* decode_triad(char mode, const std::uint8_t* field, const double* ranges,
+                                        double (&triad)[3])
 {
     if (mode == 'r') {
         for (int i = 0; i < 3; ++i, field += 2)

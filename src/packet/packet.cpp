@@ -46,8 +46,8 @@ static void print_dump(const char* lead, const std::uint8_t* bytes, std::uint32_
     char text[64 + packet_buffer_size * 3 + 2];
     std::size_t used = static_cast<std::size_t>(std::snprintf(text, 64, "%s", lead));
     for (std::uint32_t i = 0; i < length && i < packet_buffer_size; ++i)
-        used += static_cast<std::size_t>(std::snprintf(text + used, sizeof text - used, packet_dump_byte,
-                                                       static_cast<unsigned>(bytes[i])));
+        used += static_cast<std::size_t>(std::snprintf(
+            text + used, sizeof text - used, packet_dump_byte, static_cast<unsigned>(bytes[i])));
     text[used++] = '\n';
     console_message(text, used);
 }

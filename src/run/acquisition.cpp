@@ -91,14 +91,11 @@ bool recover_port(run_context& run)
 bool bring_up_unit(run_context& run)
 {
     for (;;) {
-        const serial_status status =
-            init_device(run.port, run.options.mode, run.choice.baud_rate,
-                        run.state.packet_length, run.notes);
+        const serial_status status = init_device(run.port, run.options.mode, run.choice.baud_rate,
+                                                 run.state.packet_length, run.notes);
         switch (status) {
-        case serial_status::ok:
-            return true;
-        case serial_status::interrupted:
-            return false;
+        case serial_status::ok: return true;
+        case serial_status::interrupted: return false;
         case serial_status::lost:
             if (!recover_port(run))
                 return false;
@@ -117,10 +114,8 @@ bool read_one_packet(run_context& run)
 {
     for (;;) {
         switch (read_packet(run.port, run.state.packet_length, run.packet, run.silent_limit_ms)) {
-        case serial_status::ok:
-            return true;
-        case serial_status::interrupted:
-            return false;
+        case serial_status::ok: return true;
+        case serial_status::interrupted: return false;
         case serial_status::silent: {
             // The lines read so far go out before the unit is waited for.
             log_write_out(run.log);
@@ -238,9 +233,12 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
 
 int run_acquisition(const run_options& options, log_file& log)
 {
-    run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate},
+    run_context run{options,
+                    log,
+                    {options.port_digit, options.port_path, options.baud_rate},
                     packet_silence_limit_ms(options.dt)};
-    run.writer = {options.mode, options.dt, options.dos_time, options.output_period, {}, elapsed_ms};
+    run.writer = {options.mode,          options.dt, options.dos_time,
+                  options.output_period, {},         elapsed_ms};
     if (!open_port(run.choice, run.port, true)) {
         log_close(log);
         console_end();
@@ -263,8 +261,7 @@ int run_acquisition(const run_options& options, log_file& log)
     if (!closed)
         std::printf(log_cannot_close);
     if (log.lines_lost != 0)
-        std::printf(log_lines_lost,
-                    static_cast<unsigned long long>(log.lines_lost));
+        std::printf(log_lines_lost, static_cast<unsigned long long>(log.lines_lost));
     console_end();
     return closed && log.lines_lost == 0 ? 0 : 1;
 }

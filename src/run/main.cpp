@@ -31,15 +31,10 @@ int run_program(int argc, char** argv)
     }
 
     switch (read_command_line(argc, argv, options)) {
-    case start_choice::help:
-        std::fputs(help_text, stdout);
-        return 0;
-    case start_choice::version:
-        return 0;
-    case start_choice::refused:
-        return 1;
-    case start_choice::run:
-        break;
+    case start_choice::help: std::fputs(help_text, stdout); return 0;
+    case start_choice::version: return 0;
+    case start_choice::refused: return 1;
+    case start_choice::run: break;
     }
 
     std::fputs(options.mode == 'a' ? angle_header : sensor_header, stdout);
@@ -55,11 +50,8 @@ int run_program(int argc, char** argv)
     log_file log;
     int error = 0;
     switch (log_open(argv[1], log, log_buffer.data(), log_buffer.size(), error)) {
-    case file_open_result::opened:
-        break;
-    case file_open_result::in_use:
-        std::printf(log_file_in_use, argv[1]);
-        return 1;
+    case file_open_result::opened: break;
+    case file_open_result::in_use: std::printf(log_file_in_use, argv[1]); return 1;
     case file_open_result::failed: {
         char reason[256];
         error_text(error, reason, sizeof reason);

@@ -16,8 +16,10 @@ namespace imutap {
 std::int32_t integer_value(const char* text)
 {
     const long value = std::strtol(text, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
     return static_cast<std::int32_t>(value);
 }
 
@@ -46,7 +48,8 @@ static bool beyond_largest(const char* digits, const char* end)
         if (*at == '.') {
             integer_part = false;
         } else if (found) {
-            if (integer_part) ++place;
+            if (integer_part)
+                ++place;
         } else if (*at != '0') {
             found = true;
             place = integer_part ? 1 : place;
@@ -58,10 +61,13 @@ static bool beyond_largest(const char* digits, const char* end)
     if (at != end) {
         ++at;
         const bool negative = *at == '-';
-        if (*at == '+' || *at == '-') ++at;
+        if (*at == '+' || *at == '-')
+            ++at;
         for (; at != end; ++at)
-            if (exponent < 1000000) exponent = exponent * 10 + (*at - '0');
-        if (negative) exponent = -exponent;
+            if (exponent < 1000000)
+                exponent = exponent * 10 + (*at - '0');
+        if (negative)
+            exponent = -exponent;
     }
     return place + exponent > 0;
 }
@@ -69,23 +75,30 @@ static bool beyond_largest(const char* digits, const char* end)
 double floating_value(const char* text)
 {
     const char* at = text;
-    while (is_white_space(*at)) ++at;
+    while (is_white_space(*at))
+        ++at;
     const bool negative = *at == '-';
-    if (*at == '+' || *at == '-') ++at;
+    if (*at == '+' || *at == '-')
+        ++at;
 
     // digits [ "." digits ] with at least one digit, then an exponent only
     // when a digit follows its letter and sign.
     const char* const digits = at;
     bool any_digit = false;
-    for (; is_digit(*at); ++at) any_digit = true;
+    for (; is_digit(*at); ++at)
+        any_digit = true;
     if (*at == '.')
-        for (++at; is_digit(*at); ++at) any_digit = true;
-    if (!any_digit) return 0.0;
+        for (++at; is_digit(*at); ++at)
+            any_digit = true;
+    if (!any_digit)
+        return 0.0;
     if (*at == 'e' || *at == 'E') {
         const char* exponent = at + 1;
-        if (*exponent == '+' || *exponent == '-') ++exponent;
+        if (*exponent == '+' || *exponent == '-')
+            ++exponent;
         if (is_digit(*exponent)) {
-            while (is_digit(*exponent)) ++exponent;
+            while (is_digit(*exponent))
+                ++exponent;
             at = exponent;
         }
     }
@@ -133,8 +146,10 @@ static bool takes_value(char letter)
 
 start_choice read_command_line(int argc, char** argv, run_options& options)
 {
-    if (std::strcmp(argv[1], "--help") == 0) return start_choice::help;
-    if (std::strcmp(argv[1], "--version") == 0) return start_choice::version;
+    if (std::strcmp(argv[1], "--help") == 0)
+        return start_choice::help;
+    if (std::strcmp(argv[1], "--version") == 0)
+        return start_choice::version;
 
     // The -t and -f values as given, for the refusals below.
     const char* dt_text = "";

@@ -32,7 +32,7 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
                           std::uint32_t& packet_length, device_notes& notes);
 
 // Says the note unless it was the last thing said about the unit.
-[[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what,
-                                            const char* format, ...);
+[[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what, const char* format,
+                                            ...);
 
 } // namespace imutap

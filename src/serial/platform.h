@@ -28,12 +28,16 @@ struct port_handle {
 
 // How a set-up step that reads the port's settings and then writes them
 // back changed ended; last_error() tells why it failed.
-enum class port_setup { done, read_failed, write_failed };
+enum class port_setup {
+    done,
+    read_failed,
+    write_failed
+};
 
 // What one read from the port gave.
 struct port_read_result {
     std::uint32_t count = 0; // bytes stored
-    bool gone = false;       // the device has gone away (unplugged, hung up)
+    bool gone = false; // the device has gone away (unplugged, hung up)
 };
 
 // Each returns false on failure; last_error() then gives the system's number.

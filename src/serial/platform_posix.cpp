@@ -29,12 +29,12 @@ struct rate_constant {
 };
 
 constexpr rate_constant standard_rates[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -83,7 +83,9 @@ bool wait_until_writable(int fd, deadline until, bool& gone)
 {
     int step_ms = 0; // a first look without waiting
     for (;;) {
-        struct pollfd wait_for{fd, POLLOUT, 0};
+        struct pollfd wait_for {
+            fd, POLLOUT, 0
+        };
         const int ready = poll(&wait_for, 1, step_ms);
         if (ready < 0 && errno != EINTR)
             return false;
@@ -137,7 +139,6 @@ bool port_setup_queues(port_handle&, std::uint32_t, std::uint32_t)
     return true;
 }
 
-
 port_setup port_set_line(port_handle& port, std::uint32_t baud_rate)
 {
     const int fd = static_cast<int>(port.os);
@@ -155,12 +156,12 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate)
     // no parity checking or marking, no flow control (XON/XOFF or RTS/CTS),
     // 8 data bits, no parity, one stop bit. The modem lines are left as they
     // are.
-    native.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
-                        ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
+    native.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                        IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
     native.c_oflag &= ~OPOST;
     native.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-    native.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD |
-                        (CBAUD << IBSHIFT));
+    native.c_cflag &=
+        ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
     native.c_cflag |= CS8 | CLOCAL | CREAD;
     // Reads never block in the kernel: poll does the waiting.
     native.c_cc[VMIN] = 0;
@@ -201,7 +202,9 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
     const int fd = static_cast<int>(port.os);
     // poll returns at once when bytes are queued, else with the first byte
     // to come: one wake-up per arrival and no empty read before it.
-    struct pollfd wait_for{fd, POLLIN, 0};
+    struct pollfd wait_for {
+        fd, POLLIN, 0
+    };
     const int ready = poll(&wait_for, 1, static_cast<int>(port.timing.first_byte_wait_ms));
     if (ready == 0 || (ready < 0 && errno == EINTR))
         return {0, false};
@@ -228,7 +231,9 @@ bool port_queued(port_handle& port, std::uint32_t& count)
 bool port_wait(port_handle& port, std::uint32_t milliseconds)
 {
     // One wake-up: the first byte, a hang-up, a signal or the time.
-    struct pollfd wait_for{static_cast<int>(port.os), POLLIN, 0};
+    struct pollfd wait_for {
+        static_cast<int>(port.os), POLLIN, 0
+    };
     return poll(&wait_for, 1, static_cast<int>(milliseconds)) > 0;
 }
 

@@ -40,10 +40,8 @@ bool device_gone(DWORD error)
     case ERROR_DEVICE_REMOVED:
     case ERROR_IO_DEVICE:
     case ERROR_NOT_READY:
-    case ERROR_INVALID_HANDLE:
-        return true;
-    default:
-        return false;
+    case ERROR_INVALID_HANDLE: return true;
+    default: return false;
     }
 }
 
@@ -101,7 +99,6 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate)
     return SetCommState(handle_of(port), &native) != 0 ? port_setup::done
                                                        : port_setup::write_failed;
 }
-
 
 port_setup port_set_timing(port_handle& port, const port_timing& timing)
 {

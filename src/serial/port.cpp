@@ -49,16 +49,18 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
         return fail_step(port, port_queues_failed, report);
-    const port_setup line = port_set_line(port.handle, static_cast<std::uint32_t>(choice.baud_rate));
+    const port_setup line =
+        port_set_line(port.handle, static_cast<std::uint32_t>(choice.baud_rate));
     if (line != port_setup::done)
-        return fail_step(port, line == port_setup::read_failed ? port_get_line_failed
-                                                                : port_set_line_failed,
-                         report);
+        return fail_step(
+            port, line == port_setup::read_failed ? port_get_line_failed : port_set_line_failed,
+            report);
     // A write whose byte cannot go out (the port's output held) gives up.
     const port_setup timing = port_set_timing(port.handle, {first_byte_wait_ms, write_wait_ms});
     if (timing != port_setup::done)
-        return fail_step(port, timing == port_setup::read_failed ? port_get_timing_failed
-                                                                  : port_set_timing_failed,
+        return fail_step(port,
+                         timing == port_setup::read_failed ? port_get_timing_failed
+                                                           : port_set_timing_failed,
                          report);
     return true;
 }

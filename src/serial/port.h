@@ -9,9 +9,9 @@ namespace imutap {
 
 // How an exchange with the unit, or a packet read, ended.
 enum class serial_status {
-    ok,          // done
-    silent,      // the unit did not answer in time (said on standard output)
-    lost,        // the port has gone away
+    ok, // done
+    silent, // the unit did not answer in time (said on standard output)
+    lost, // the port has gone away
     interrupted, // a stop signal came
 };
 
