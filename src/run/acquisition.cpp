@@ -237,8 +237,11 @@ int run_acquisition(const run_options& options, log_file& log)
                     log,
                     {options.port_digit, options.port_path, options.baud_rate},
                     packet_silence_limit_ms(options.dt)};
-    run.writer = {options.mode,          options.dt, options.dos_time,
-                  options.output_period, {},         elapsed_ms};
+    run.writer = log_writer{.mode = options.mode,
+                            .dt = options.dt,
+                            .dos_time = options.dos_time,
+                            .output_period = options.output_period,
+                            .clock = elapsed_ms};
     if (!open_port(run.choice, run.port, true)) {
         log_close(log);
         console_end();

@@ -23,6 +23,14 @@ bool port_is_file(const port_choice& choice, const char* file_name)
     return port_names_file(choice.path != nullptr ? choice.path : name, file_name);
 }
 
+// The message of a step that reads the port's settings and writes them back.
+static const char* step_message(port_setup failed, const char* reading, const char* writing)
+{
+    return failed == port_setup::read_failed ? reading : writing;
+}
+
+// Says the failed step's message with the system's number (when `report` is
+// set) and closes the port.
 static bool fail_step(serial_port& port, const char* message, bool report)
 {
     const int code = last_error();
@@ -49,18 +57,14 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
         return fail_step(port, port_queues_failed, report);
-    const port_setup line =
-        port_set_line(port.handle, static_cast<std::uint32_t>(choice.baud_rate));
-    if (line != port_setup::done)
-        return fail_step(
-            port, line == port_setup::read_failed ? port_get_line_failed : port_set_line_failed,
-            report);
+    const auto rate = static_cast<std::uint32_t>(choice.baud_rate);
+    if (const port_setup line = port_set_line(port.handle, rate); line != port_setup::done)
+        return fail_step(port, step_message(line, port_get_line_failed, port_set_line_failed),
+                         report);
     // A write whose byte cannot go out (the port's output held) gives up.
-    const port_setup timing = port_set_timing(port.handle, {first_byte_wait_ms, write_wait_ms});
-    if (timing != port_setup::done)
-        return fail_step(port,
-                         timing == port_setup::read_failed ? port_get_timing_failed
-                                                           : port_set_timing_failed,
+    const port_timing timing{first_byte_wait_ms, write_wait_ms};
+    if (const port_setup set = port_set_timing(port.handle, timing); set != port_setup::done)
+        return fail_step(port, step_message(set, port_get_timing_failed, port_set_timing_failed),
                          report);
     return true;
 }
