@@ -1,8 +1,8 @@
-// Every text the program shows on the console, in the order README's "When
-// things go wrong" lists them. The functions that print name one of these;
-// none spells a text of its own. Each is printed exactly as written here:
-// the odd spellings, the double blank and the "/n" are the program's own
-// and are kept.
+// Every text the program shows on the console: the start-up texts, then the
+// messages in the order README's "When things go wrong" lists them. The
+// functions that print name one of these; none spells a text of its own.
+// Each is printed exactly as written here: the odd spellings, the double
+// blank and the "/n" are the program's own and are kept.
 #pragma once
 
 #include "imutap_version.h"
@@ -95,12 +95,12 @@ inline constexpr char port_back[] = "serial port back; initialising AHRS\n";
 inline constexpr char log_write_failed[] = "log file write failed: %s; lines are being lost\n";
 inline constexpr char log_written_again[] = "log file written again; %llu lines lost so far\n";
 
-// The console, once it takes output again.
-inline constexpr char console_messages_lost[] = "console held up; %u messages not shown\n";
-
 // The end: the port's on standard error, the others on standard output.
 inline constexpr char port_cannot_close[] = "Port Closing isn't successed: %d\n";
 inline constexpr char log_lines_lost[] = "%llu lines could not be written to the log file\n";
 inline constexpr char log_cannot_close[] = "Error: Can't close the file\n";
+
+// The console, once it takes output again.
+inline constexpr char console_messages_lost[] = "console held up; %u messages not shown\n";
 
 } // namespace imutap
