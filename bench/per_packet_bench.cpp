@@ -7,12 +7,12 @@
 #include "memory_stream.h"
 #include "packet_samples.h"
 
+#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/format.h"
 #include "output/log_line.h"
 #include "packet/decode.h"
 #include "packet/packet.h"
-#include "serial/platform.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +20,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+using namespace imutap;
 
 namespace {
 
@@ -49,14 +51,13 @@ finished_lines finish_lines(const packet_samples& samples, double dt)
     memory_stream log;
     if (!open_memory_stream(log))
         return lines;
-    time_state times;
+    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
     std::uint32_t packets_read = first_count;
     char shown[display_line_capacity + longest_number];
     for (std::size_t i = 0; i < samples.count; ++i) {
         const std::uint8_t* packet = packet_at(samples, i);
         rewind_memory_stream(log);
-        output_packet(samples.mode, dt, ++packets_read, packet, false, log.file, 0.0, times,
-                      elapsed_ms);
+        output_packet(writer, ++packets_read, packet, log.file);
         std::fflush(log.file);
         lines.log.emplace_back(log.storage.data(), static_cast<std::size_t>(std::ftell(log.file)));
         lines.display.emplace_back(shown, format_display_line(shown, samples.mode, packet));
@@ -85,7 +86,7 @@ void packet_path(benchmark::State& state, const packet_samples& samples, double 
         state.SkipWithError("fmemopen failed");
         return;
     }
-    time_state times;
+    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
     std::uint32_t packets_read = first_count;
     std::size_t index = 0;
     char shown[display_line_capacity + longest_number];
@@ -96,8 +97,7 @@ void packet_path(benchmark::State& state, const packet_samples& samples, double 
         if (packets_read % display_interval == 0 && good)
             std::fwrite(shown, 1, format_display_line(shown, samples.mode, packet), console.file);
         if (good)
-            output_packet(samples.mode, dt, packets_read, packet, false, log.file, 0.0, times,
-                          elapsed_ms);
+            output_packet(writer, packets_read, packet, log.file);
         if (next_sample(index, samples.count)) {
             rewind_memory_stream(log);
             rewind_memory_stream(console);
@@ -162,12 +162,11 @@ void log_line_only(benchmark::State& state, const packet_samples& samples, doubl
         state.SkipWithError("fmemopen failed");
         return;
     }
-    time_state times;
+    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
     std::uint32_t packets_read = first_count;
     std::size_t index = 0;
     for (auto _ : state) {
-        output_packet(samples.mode, dt, ++packets_read, packet_at(samples, index), false, log.file,
-                      0.0, times, elapsed_ms);
+        output_packet(writer, ++packets_read, packet_at(samples, index), log.file);
         if (next_sample(index, samples.count))
             rewind_memory_stream(log);
     }

@@ -1,12 +1,16 @@
 #include "output/console.h"
 
-#include "serial/platform.h"
+#include "output/messages.h"
+
+#include "output/console_platform.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+namespace imutap {
 
 namespace {
 
@@ -20,7 +24,7 @@ struct kept_output {
     std::size_t start = 0;
     std::size_t end = 0;
     std::uint32_t lost = 0; // messages there was no room to keep
-    bool gone = false;      // the console can take nothing ever again
+    bool gone = false; // the console can take nothing ever again
 };
 kept_output kept;
 
@@ -43,7 +47,7 @@ void keep(const char* text, std::size_t length)
 // Puts the count of the messages not kept into the empty store.
 void keep_lost_note()
 {
-    const int length = std::snprintf(kept.bytes, kept_capacity, "console held up; %u messages not shown\n",
+    const int length = std::snprintf(kept.bytes, kept_capacity, console_messages_lost,
                                      static_cast<unsigned>(kept.lost));
     kept.start = 0;
     kept.end = static_cast<std::size_t>(length);
@@ -68,7 +72,8 @@ bool write_kept()
 {
     for (;;) {
         while (kept.start < kept.end) {
-            const std::ptrdiff_t written = write_now(kept.bytes + kept.start, kept.end - kept.start);
+            const std::ptrdiff_t written =
+                write_now(kept.bytes + kept.start, kept.end - kept.start);
             if (written <= 0)
                 return kept.gone;
             kept.start += static_cast<std::size_t>(written);
@@ -117,11 +122,16 @@ void console_message(const char* text, std::size_t length)
 
 void console_say(const char* format, ...)
 {
-    char text[512];
     va_list values;
     va_start(values, format);
-    const int length = std::vsnprintf(text, sizeof text, format, values);
+    console_say_list(format, values);
     va_end(values);
+}
+
+void console_say_list(const char* format, std::va_list values)
+{
+    char text[512];
+    const int length = std::vsnprintf(text, sizeof text, format, values);
     if (length > 0)
         put(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
 }
@@ -135,7 +145,8 @@ void console_catch_up()
 void console_drain()
 {
     while (!kept.gone) {
-        if (kept.start < kept.end && !console_write_all(kept.bytes + kept.start, kept.end - kept.start))
+        if (kept.start < kept.end &&
+            !console_write_all(kept.bytes + kept.start, kept.end - kept.start))
             kept.gone = true;
         kept.start = kept.end = 0;
         if (kept.lost == 0)
@@ -143,3 +154,5 @@ void console_drain()
         keep_lost_note();
     }
 }
+
+} // namespace imutap

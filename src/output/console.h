@@ -4,7 +4,10 @@
 // and messages wait for it in a small store.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
+
+namespace imutap {
 
 // Writes a display line when the console takes it now; skips it otherwise,
 // and also while messages still wait. A line the console takes only part of
@@ -16,9 +19,12 @@ void console_show(const char* line, std::size_t length);
 // once the console has caught up.
 void console_message(const char* text, std::size_t length);
 [[gnu::format(printf, 1, 2)]] void console_say(const char* format, ...);
+[[gnu::format(printf, 1, 0)]] void console_say_list(const char* format, std::va_list values);
 
 // Writes what waits, as far as the console takes it now.
 void console_catch_up();
 
 // At the end of the run: writes what waits, waiting for the console.
 void console_drain();
+
+} // namespace imutap

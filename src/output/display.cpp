@@ -4,6 +4,8 @@
 #include "output/format.h"
 #include "packet/decode.h"
 
+namespace imutap {
+
 static char* put_column(char* at, double value, int width)
 {
     at = put_fixed_width(at, value, width, 2);
@@ -20,9 +22,12 @@ std::size_t format_display_line(char* line, char mode, const std::uint8_t* packe
         at = put_column(at, values.pitch, 7);
         at = put_column(at, values.yaw, 7);
     }
-    for (double v : values.gyro) at = put_column(at, v, 7);
-    for (double v : values.accel) at = put_column(at, v, 7);
-    for (double v : values.mag) at = put_column(at, v, 7);
+    for (double v : values.gyro)
+        at = put_column(at, v, 7);
+    for (double v : values.accel)
+        at = put_column(at, v, 7);
+    for (double v : values.mag)
+        at = put_column(at, v, 7);
     at = put_column(at, values.temperature, 8);
     *at++ = '\r';
     return static_cast<std::size_t>(at - line);
@@ -36,3 +41,5 @@ void show_packet(char mode, const std::uint8_t* packet)
     const std::size_t length = format_display_line(line, mode, packet);
     console_show(line, length);
 }
+
+} // namespace imutap

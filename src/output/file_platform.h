@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 enum class file_open_result {
     opened,
     in_use, // another imutap holds the file
@@ -31,3 +33,5 @@ bool file_close(std::intptr_t handle);
 
 // The system's text for one of its error numbers.
 void error_text(int code, char* text, std::size_t size);
+
+} // namespace imutap

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace imutap {
+
 file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error)
 {
     const int fd = open(name, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
@@ -69,3 +71,5 @@ void error_text(int code, char* text, std::size_t size)
 {
     std::snprintf(text, size, "%s", std::strerror(code));
 }
+
+} // namespace imutap

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace imutap {
+
 namespace {
 
 HANDLE handle_of(std::intptr_t handle)
@@ -29,7 +31,8 @@ file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, 
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(GetLastError());
-        return error == ERROR_SHARING_VIOLATION ? file_open_result::in_use : file_open_result::failed;
+        return error == ERROR_SHARING_VIOLATION ? file_open_result::in_use
+                                                : file_open_result::failed;
     }
     // Only a file on a disk is emptied: NUL or a pipe are written as they are.
     if (GetFileType(file) == FILE_TYPE_DISK && (!move_to(file, 0) || SetEndOfFile(file) == 0)) {
@@ -71,9 +74,9 @@ bool file_close(std::intptr_t handle)
 
 void error_text(int code, char* text, std::size_t size)
 {
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(code), 0, text,
-                                        static_cast<DWORD>(size), nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, static_cast<DWORD>(size), nullptr);
     if (length == 0) {
         std::strncpy(text, "error", size);
         text[size - 1] = '\0';
@@ -86,3 +89,5 @@ void error_text(int code, char* text, std::size_t size)
         --end;
     text[end] = '\0';
 }
+
+} // namespace imutap

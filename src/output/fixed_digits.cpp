@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace imutap {
+
 namespace {
 
 constexpr std::uint32_t powers_of_ten[fixed_digits_max_precision + 1] = {
@@ -236,3 +238,5 @@ char* put_fixed_digits(char* at, double value, int precision)
         return put_split(at, (bits & sign_bit) != 0, split, precision);
     return put_exactly(at, bits, precision);
 }
+
+} // namespace imutap

@@ -4,6 +4,8 @@
 // tie the value's binary digits are worked through exactly in integers.
 #pragma once
 
+namespace imutap {
+
 // Largest precision put_fixed_digits takes.
 constexpr int fixed_digits_max_precision = 9;
 
@@ -13,3 +15,5 @@ constexpr int fixed_digits_max_precision = 9;
 // magnitude, or the precision is out of range. At most 20 digits, a sign,
 // a point and the decimals.
 char* put_fixed_digits(char* at, double value, int precision);
+
+} // namespace imutap

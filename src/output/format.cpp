@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+namespace imutap {
+
 char* put_int(char* at, std::int32_t value)
 {
     return std::to_chars(at, at + longest_number, value).ptr;
@@ -26,3 +28,5 @@ char* put_fixed_width(char* at, double value, int width, int precision)
     std::memset(at, ' ', static_cast<std::size_t>(pad));
     return at + width;
 }
+
+} // namespace imutap

@@ -7,13 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // Longest text any conversion here writes: "%f" of -1.8e308 has 309 digits,
 // a sign, a point and six decimals.
 constexpr std::size_t longest_number = 320;
 
 // Each writes at `at`, which must have room for longest_number characters
 // (or the width, if larger), and returns the position after the text.
-char* put_int(char* at, std::int32_t value);                        // "%d"
+char* put_int(char* at, std::int32_t value); // "%d"
 char* put_fixed_width(char* at, double value, int width, int precision); // "%*.*f"
 
 // "%.*f" of what put_fixed_digits leaves out: 2^64 and more, infinities
@@ -28,3 +30,5 @@ inline char* put_fixed(char* at, double value, int precision)
         return end;
     return put_fixed_by_to_chars(at, value, precision);
 }
+
+} // namespace imutap

@@ -11,14 +11,16 @@
 #include <cstdint>
 #include <cstring>
 
+namespace imutap {
+
 struct log_file {
     std::intptr_t handle = -1;
-    char* buffer = nullptr;   // whole lines not yet handed to the system
+    char* buffer = nullptr; // whole lines not yet handed to the system
     std::size_t capacity = 0;
     std::size_t used = 0;
-    std::uint64_t size = 0;   // bytes in the file, all of them whole lines
+    std::uint64_t size = 0; // bytes in the file, all of them whole lines
     std::int64_t last_write_ms = 0;
-    bool failing = false;     // the latest write failed
+    bool failing = false; // the latest write failed
     std::uint64_t lines_lost = 0;
 };
 
@@ -54,3 +56,5 @@ inline void log_write_due(log_file& log, std::int64_t now_ms)
 
 // Writes out what is held and closes the file; false when the close failed.
 bool log_close(log_file& log);
+
+} // namespace imutap

@@ -3,6 +3,8 @@
 #include "output/format.h"
 #include "packet/decode.h"
 
+namespace imutap {
+
 static double clock_seconds(clock_ms_fn clock)
 {
     return static_cast<double>(clock()) * 0.001;
@@ -23,9 +25,12 @@ char* put_log_values(char* at, char mode, const std::uint8_t* packet)
         at = put_value(at, values.pitch);
         at = put_value(at, values.yaw);
     }
-    for (double v : values.gyro) at = put_value(at, v);
-    for (double v : values.accel) at = put_value(at, v);
-    for (double v : values.mag) at = put_value(at, v);
+    for (double v : values.gyro)
+        at = put_value(at, v);
+    for (double v : values.accel)
+        at = put_value(at, v);
+    for (double v : values.mag)
+        at = put_value(at, v);
     at = put_value(at, values.temperature);
     at = put_int(at, values.counter);
     *at++ = '\n';
@@ -67,31 +72,31 @@ static bool reconstructed_time(double dt, std::uint32_t packets_read, double out
     return true;
 }
 
-std::size_t make_log_line(char* line, char mode, double dt, std::uint32_t packets_read,
-                          const std::uint8_t* packet, bool dos_time, double output_period,
-                          time_state& state, clock_ms_fn clock)
+std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_read,
+                          const std::uint8_t* packet)
 {
     char* at = put_count(line, packets_read);
-    if (dos_time) {
-        state.now = clock_seconds(clock);
-        at = put_value(at, state.now);
-    } else if (dt >= 0.0) {
+    if (writer.dos_time) {
+        writer.times.now = clock_seconds(writer.clock);
+        at = put_value(at, writer.times.now);
+    } else if (writer.dt >= 0.0) {
         double t = 0.0;
-        if (!reconstructed_time(dt, packets_read, output_period, state, clock, t))
+        if (!reconstructed_time(writer.dt, packets_read, writer.output_period, writer.times,
+                                writer.clock, t))
             return 0;
         at = put_value(at, t);
     }
-    at = put_log_values(at, mode, packet);
+    at = put_log_values(at, writer.mode, packet);
     return static_cast<std::size_t>(at - line);
 }
 
-void output_packet(char mode, double dt, std::uint32_t packets_read, const std::uint8_t* packet,
-                   bool dos_time, std::FILE* log, double output_period, time_state& state,
-                   clock_ms_fn clock)
+void output_packet(log_writer& writer, std::uint32_t packets_read, const std::uint8_t* packet,
+                   std::FILE* log)
 {
     char line[log_line_capacity];
-    const std::size_t length = make_log_line(line, mode, dt, packets_read, packet, dos_time,
-                                             output_period, state, clock);
+    const std::size_t length = make_log_line(line, writer, packets_read, packet);
     if (length != 0)
         std::fwrite(line, 1, length, log);
 }
+
+} // namespace imutap

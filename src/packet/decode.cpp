@@ -1,11 +1,13 @@
 #include "packet/decode.h"
 
+namespace imutap {
+
 namespace {
 
 // The three fields of a triad from `field` on: voltages in voltage mode,
 // else scaled by each field's range. Returns the position after them.
-inline const std::uint8_t* decode_triad(char mode, const std::uint8_t* field,
-                                        const double* ranges, double (&triad)[3])
+inline const std::uint8_t* decode_triad(char mode, const std::uint8_t* field, const double* ranges,
+                                        double (&triad)[3])
 {
     if (mode == 'r') {
         for (int i = 0; i < 3; ++i, field += 2)
@@ -36,3 +38,5 @@ decoded_packet decode_packet(char mode, const std::uint8_t* bytes)
     out.counter = raw_unsigned(field + 2);
     return out;
 }
+
+} // namespace imutap

@@ -3,13 +3,15 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 struct decoded_packet {
-    double roll = 0.0;        // degrees, angle mode only
+    double roll = 0.0; // degrees, angle mode only
     double pitch = 0.0;
     double yaw = 0.0;
-    double gyro[3] = {};      // deg/s; volts of channels 1-3 in voltage mode
-    double accel[3] = {};     // g; channels 4-6 in voltage mode
-    double mag[3] = {};       // gauss; channels 7-9 in voltage mode
+    double gyro[3] = {}; // deg/s; volts of channels 1-3 in voltage mode
+    double accel[3] = {}; // g; channels 4-6 in voltage mode
+    double mag[3] = {}; // gauss; channels 7-9 in voltage mode
     double temperature = 0.0; // degrees Celsius
     std::uint16_t counter = 0; // the unit's own sample counter
 };
@@ -17,10 +19,10 @@ struct decoded_packet {
 // Full-scale range of each triad field: gyro x,y,z, accel x,y,z, mag x,y,z.
 constexpr double sensor_ranges[9] = {100.0, 100.0, 100.0, 4.0, 4.0, 4.0, 1.0, 1.0, 1.0};
 
-constexpr double angle_factor = 0.005493331705679495;       // 180.0 / 32767.0
+constexpr double angle_factor = 0.005493331705679495; // 180.0 / 32767.0
 constexpr double range_multiplier = 1.5;
-constexpr double count_factor = 3.051850947599719e-05;      // 1.0 / 32767.0
-constexpr double channel_factor = 0.001220703125;           // 5 / 4096
+constexpr double count_factor = 3.051850947599719e-05; // 1.0 / 32767.0
+constexpr double channel_factor = 0.001220703125; // 5 / 4096
 constexpr double temperature_offset = 1.375;
 constexpr double temperature_slope = 44.44;
 
@@ -36,14 +38,20 @@ inline std::int16_t raw_signed(const std::uint8_t* at)
 }
 
 // One value per conversion rule, each double operation in this order.
-inline double angle_value(std::int16_t raw) { return static_cast<double>(raw) * angle_factor; }
+inline double angle_value(std::int16_t raw)
+{
+    return static_cast<double>(raw) * angle_factor;
+}
 inline double scaled_value(std::int16_t raw, double range)
 {
     const double full_scale = range * range_multiplier;
     const double product = static_cast<double>(raw) * full_scale;
     return product * count_factor;
 }
-inline double channel_value(std::uint16_t raw) { return static_cast<double>(raw) * channel_factor; }
+inline double channel_value(std::uint16_t raw)
+{
+    return static_cast<double>(raw) * channel_factor;
+}
 inline double temperature_value(std::uint16_t raw)
 {
     const double volts = static_cast<double>(raw) * channel_factor;
@@ -54,3 +62,5 @@ inline double temperature_value(std::uint16_t raw)
 // Defined for the modes 'a', 'c' and 'r' on a packet that passed check_packet;
 // reads only the data fields. In scaled and voltage mode the angles stay 0.
 decoded_packet decode_packet(char mode, const std::uint8_t* bytes);
+
+} // namespace imutap

@@ -1,9 +1,12 @@
 #include "packet/packet.h"
 
 #include "output/console.h"
+#include "output/messages.h"
 
 #include <cstdio>
 #include <cstring>
+
+namespace imutap {
 
 std::uint32_t packet_length_for(char mode)
 {
@@ -43,8 +46,8 @@ static void print_dump(const char* lead, const std::uint8_t* bytes, std::uint32_
     char text[64 + packet_buffer_size * 3 + 2];
     std::size_t used = static_cast<std::size_t>(std::snprintf(text, 64, "%s", lead));
     for (std::uint32_t i = 0; i < length && i < packet_buffer_size; ++i)
-        used += static_cast<std::size_t>(std::snprintf(text + used, sizeof text - used, "%x ",
-                                                       static_cast<unsigned>(bytes[i])));
+        used += static_cast<std::size_t>(std::snprintf(
+            text + used, sizeof text - used, packet_dump_byte, static_cast<unsigned>(bytes[i])));
     text[used++] = '\n';
     console_message(text, used);
 }
@@ -53,17 +56,15 @@ bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
 {
     const std::uint32_t expected = packet_length_for(mode);
     if (expected == 0) {
-        console_say("\nunrecognized packet type: %c", mode);
+        console_say(packet_no_layout, mode);
         return false;
     }
     if (length != expected) {
-        // Scaled mode's message has two blanks before the expected length.
         if (mode == 'c')
-            console_say("packet size incorrect: %d should be  %d for AHRS\n",
-                        static_cast<int>(length), static_cast<int>(expected));
+            console_say(packet_wrong_length_scaled, static_cast<int>(length),
+                        static_cast<int>(expected));
         else
-            console_say("packet size incorrect: %d should be %d for AHRS\n",
-                        static_cast<int>(length), static_cast<int>(expected));
+            console_say(packet_wrong_length, static_cast<int>(length), static_cast<int>(expected));
         return false;
     }
 
@@ -71,9 +72,11 @@ bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
     const bool sum_good = checksum_of(bytes, length) == bytes[length - 1];
     if (header_good && sum_good)
         return true;
-    print_dump(!header_good && !sum_good ? "\nunrecognized header byte: \nbad checksum:"
-               : !header_good            ? "\nunrecognized header byte: "
-                                         : "\nbad checksum:",
+    print_dump(!header_good && !sum_good ? packet_bad_header_and_sum
+               : !header_good            ? packet_bad_header
+                                         : packet_bad_sum,
                bytes, length);
     return false;
 }
+
+} // namespace imutap

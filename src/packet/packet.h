@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace imutap {
+
 // Every packet starts with this byte and ends with an 8-bit additive checksum
 // of the bytes between the header and the checksum.
 constexpr std::uint8_t packet_header = 0xFF;
@@ -19,3 +21,13 @@ std::uint32_t packet_length_for(char mode);
 // diagnostic to standard output when its test fails; reads only bytes
 // 0 .. length-1, and only when the length is the mode's packet length.
 bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length);
+
+// Says what is wrong with a packet, as check_packet does, where the caller
+// goes on whatever it finds: the unit's answer to "G", whose length is
+// learned all the same (bad packets that follow bring the unit up again).
+inline void report_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
+{
+    static_cast<void>(check_packet(mode, bytes, length));
+}
+
+} // namespace imutap

@@ -1,20 +1,23 @@
 #include "run/acquisition.h"
 
 #include "output/console.h"
+#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
+#include "output/messages.h"
 #include "packet/packet.h"
+#include "serial/deadline.h"
 #include "serial/device.h"
-#include "serial/platform.h"
 #include "serial/port.h"
 
 #include <cmath>
 #include <cstdio>
 
+namespace imutap {
+
 namespace {
 
-constexpr int said_silent_unit = 1;
 constexpr std::uint32_t reopen_interval_ms = 1000;
 // A key that has waited this long inside a pass is taken there, so that `q`
 // ends even a long pass (a large decimation) within about a second.
@@ -27,22 +30,37 @@ struct run_context {
     std::int64_t silent_limit_ms;
     serial_port port{};
     run_state state{};
-    time_state times{};
+    log_writer writer{};
     device_notes notes{};
     bool key_taken = false; // this pass's one key has been read
     std::uint8_t packet[256] = {};
 };
 
-// A moment inside a pass where the run waits for the unit: a waiting key is
-// taken as this pass's key. True when the run is to end now.
-bool look_at_keyboard(run_context& run)
+// True when the run is to end now: 'q' was the key taken, or a stop signal
+// came.
+bool run_ends(const run_context& run)
 {
-    console_catch_up();
+    return run.state.last_key == 'q' || stop_requested();
+}
+
+// The one look at the keyboard: a waiting key is taken as this pass's key.
+// True when the run is to end now.
+bool take_key(run_context& run)
+{
     if (key_waiting()) {
         run.state.last_key = key_read();
         run.key_taken = true;
     }
-    return run.state.last_key == 'q' || stop_requested();
+    return run_ends(run);
+}
+
+// A moment inside a pass where the run waits for the unit: what the console
+// holds goes out, and a waiting key is taken. True when the run is to end
+// now.
+bool look_at_keyboard(run_context& run)
+{
+    console_catch_up();
+    return take_key(run);
 }
 
 // Waits for a lost port to come back, trying to open it about once a second.
@@ -51,7 +69,7 @@ bool recover_port(run_context& run)
     log_write_out(run.log);
     if (run.port.open)
         close_port(run.port);
-    console_say("serial port lost; waiting for it to come back\n");
+    console_say(port_lost);
     std::fflush(stdout);
     for (;;) {
         if (look_at_keyboard(run))
@@ -60,9 +78,9 @@ bool recover_port(run_context& run)
         if (stop_requested())
             return false;
         if (open_port(run.choice, run.port, false)) {
-            console_say("serial port back; initialising AHRS\n");
+            console_say(port_back);
             std::fflush(stdout);
-            run.notes.last_said = 0;
+            run.notes.last_said = unit_note::none;
             return true;
         }
     }
@@ -73,14 +91,11 @@ bool recover_port(run_context& run)
 bool bring_up_unit(run_context& run)
 {
     for (;;) {
-        const serial_status status =
-            init_device(run.port, run.options.mode, run.choice.baud_rate,
-                        run.state.packet_length, run.notes);
+        const serial_status status = init_device(run.port, run.options.mode, run.choice.baud_rate,
+                                                 run.state.packet_length, run.notes);
         switch (status) {
-        case serial_status::ok:
-            return true;
-        case serial_status::interrupted:
-            return false;
+        case serial_status::ok: return true;
+        case serial_status::interrupted: return false;
         case serial_status::lost:
             if (!recover_port(run))
                 return false;
@@ -99,17 +114,13 @@ bool read_one_packet(run_context& run)
 {
     for (;;) {
         switch (read_packet(run.port, run.state.packet_length, run.packet, run.silent_limit_ms)) {
-        case serial_status::ok:
-            return true;
-        case serial_status::interrupted:
-            return false;
+        case serial_status::ok: return true;
+        case serial_status::interrupted: return false;
         case serial_status::silent: {
             // The lines read so far go out before the unit is waited for.
             log_write_out(run.log);
-            char message[80];
-            std::snprintf(message, sizeof message, "AHRS silent for %g s; initialising it again\n",
-                          static_cast<double>(run.silent_limit_ms) / 1000.0);
-            say_once(run.notes, said_silent_unit, message, run.options.mode);
+            say_once(run.notes, unit_note::silent, unit_silent,
+                     static_cast<double>(run.silent_limit_ms) / 1000.0);
             if (look_at_keyboard(run) || !bring_up_unit(run))
                 return false;
             break;
@@ -140,7 +151,7 @@ bool take_packet(run_context& run)
     } else {
         state.last_bad = false;
         state.consecutive_bad = 0;
-        run.notes.last_said = 0;
+        run.notes.last_said = unit_note::none;
     }
     ++state.packets_read;
     if (state.packets_read % 10 == 0 && !state.last_bad)
@@ -148,19 +159,27 @@ bool take_packet(run_context& run)
     return true;
 }
 
+// A key seen waiting inside a pass, and when it is taken there.
+struct key_in_pass {
+    bool seen = false;
+    deadline taken_at{};
+};
+
 // Inside a pass, after a packet that is not the pass's last: notes when a
 // key is first seen waiting, and takes it once it has waited
 // key_wait_in_pass_ms. True when the run is to end now.
-bool look_inside_pass(run_context& run, std::int64_t& key_seen_at)
+bool look_inside_pass(run_context& run, key_in_pass& key)
 {
     if (run.key_taken)
         return false;
-    if (key_seen_at < 0) {
-        if (key_waiting())
-            key_seen_at = elapsed_ms();
+    if (!key.seen) {
+        if (key_waiting()) {
+            key.seen = true;
+            key.taken_at = deadline_after(elapsed_ms(), key_wait_in_pass_ms);
+        }
         return false;
     }
-    return elapsed_ms() - key_seen_at >= key_wait_in_pass_ms && look_at_keyboard(run);
+    return deadline_passed(key.taken_at, elapsed_ms()) && look_at_keyboard(run);
 }
 
 // Passes until 'q' or a stop signal. A `q` taken inside a pass ends the run
@@ -170,25 +189,23 @@ void acquire(run_context& run)
     const run_options& options = run.options;
     for (;;) {
         run.key_taken = false;
-        std::int64_t key_seen_at = -1;
+        key_in_pass key;
         for (std::int32_t i = 0; i < options.decimation; ++i) {
             if (!take_packet(run))
                 return;
-            if (i + 1 < options.decimation && look_inside_pass(run, key_seen_at))
+            if (i + 1 < options.decimation && look_inside_pass(run, key))
                 return;
         }
         if (!run.state.last_bad) {
             char line[log_line_capacity];
             const std::size_t length =
-                make_log_line(line, options.mode, options.dt, run.state.packets_read, run.packet,
-                              options.dos_time, options.output_period, run.times, elapsed_ms);
+                make_log_line(line, run.writer, run.state.packets_read, run.packet);
             if (length != 0)
                 log_put_line(run.log, line, length);
         }
         log_write_due(run.log, elapsed_ms());
-        if (!run.key_taken && key_waiting())
-            run.state.last_key = key_read();
-        if (run.state.last_key == 'q' || stop_requested())
+        // A pass takes one key at most.
+        if (run.key_taken ? run_ends(run) : take_key(run))
             return;
     }
 }
@@ -216,8 +233,15 @@ bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout)
 
 int run_acquisition(const run_options& options, log_file& log)
 {
-    run_context run{options, log, {options.port_digit, options.port_path, options.baud_rate},
+    run_context run{options,
+                    log,
+                    {options.port_digit, options.port_path, options.baud_rate},
                     packet_silence_limit_ms(options.dt)};
+    run.writer = log_writer{.mode = options.mode,
+                            .dt = options.dt,
+                            .dos_time = options.dos_time,
+                            .output_period = options.output_period,
+                            .clock = elapsed_ms};
     if (!open_port(run.choice, run.port, true)) {
         log_close(log);
         console_end();
@@ -230,7 +254,7 @@ int run_acquisition(const run_options& options, log_file& log)
     // Nothing is sent to the unit at the end: it is left streaming.
     if (run.port.open && !close_port(run.port)) {
         const int code = last_error();
-        std::fprintf(stderr, "Port Closing isn't successed: %d\n", code);
+        std::fprintf(stderr, port_cannot_close, code);
     }
     keyboard_end();
     const bool closed = log_close(log);
@@ -238,10 +262,11 @@ int run_acquisition(const run_options& options, log_file& log)
     // need be: nothing is acquired any more, and the log is safe.
     console_drain();
     if (!closed)
-        std::printf("Error: Can't close the file\n");
+        std::printf(log_cannot_close);
     if (log.lines_lost != 0)
-        std::printf("%llu lines could not be written to the log file\n",
-                    static_cast<unsigned long long>(log.lines_lost));
+        std::printf(log_lines_lost, static_cast<unsigned long long>(log.lines_lost));
     console_end();
     return closed && log.lines_lost == 0 ? 0 : 1;
 }
+
+} // namespace imutap

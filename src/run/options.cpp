@@ -1,5 +1,7 @@
 #include "run/options.h"
 
+#include "output/messages.h"
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -9,11 +11,15 @@
 #include <limits>
 #include <system_error>
 
+namespace imutap {
+
 std::int32_t integer_value(const char* text)
 {
     const long value = std::strtol(text, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
     return static_cast<std::int32_t>(value);
 }
 
@@ -42,7 +48,8 @@ static bool beyond_largest(const char* digits, const char* end)
         if (*at == '.') {
             integer_part = false;
         } else if (found) {
-            if (integer_part) ++place;
+            if (integer_part)
+                ++place;
         } else if (*at != '0') {
             found = true;
             place = integer_part ? 1 : place;
@@ -54,10 +61,13 @@ static bool beyond_largest(const char* digits, const char* end)
     if (at != end) {
         ++at;
         const bool negative = *at == '-';
-        if (*at == '+' || *at == '-') ++at;
+        if (*at == '+' || *at == '-')
+            ++at;
         for (; at != end; ++at)
-            if (exponent < 1000000) exponent = exponent * 10 + (*at - '0');
-        if (negative) exponent = -exponent;
+            if (exponent < 1000000)
+                exponent = exponent * 10 + (*at - '0');
+        if (negative)
+            exponent = -exponent;
     }
     return place + exponent > 0;
 }
@@ -65,23 +75,30 @@ static bool beyond_largest(const char* digits, const char* end)
 double floating_value(const char* text)
 {
     const char* at = text;
-    while (is_white_space(*at)) ++at;
+    while (is_white_space(*at))
+        ++at;
     const bool negative = *at == '-';
-    if (*at == '+' || *at == '-') ++at;
+    if (*at == '+' || *at == '-')
+        ++at;
 
     // digits [ "." digits ] with at least one digit, then an exponent only
     // when a digit follows its letter and sign.
     const char* const digits = at;
     bool any_digit = false;
-    for (; is_digit(*at); ++at) any_digit = true;
+    for (; is_digit(*at); ++at)
+        any_digit = true;
     if (*at == '.')
-        for (++at; is_digit(*at); ++at) any_digit = true;
-    if (!any_digit) return 0.0;
+        for (++at; is_digit(*at); ++at)
+            any_digit = true;
+    if (!any_digit)
+        return 0.0;
     if (*at == 'e' || *at == 'E') {
         const char* exponent = at + 1;
-        if (*exponent == '+' || *exponent == '-') ++exponent;
+        if (*exponent == '+' || *exponent == '-')
+            ++exponent;
         if (is_digit(*exponent)) {
-            while (is_digit(*exponent)) ++exponent;
+            while (is_digit(*exponent))
+                ++exponent;
             at = exponent;
         }
     }
@@ -107,8 +124,8 @@ static bool is_path(const char* value)
 
 static start_choice refuse_with_hint()
 {
-    std::printf("type imutap without any parameters for help");
-    std::printf("\n");
+    std::printf(refusal_hint);
+    std::printf(refusal_hint_end);
     return start_choice::refused;
 }
 
@@ -116,9 +133,9 @@ static start_choice refuse_argument(const char* argument)
 {
     // An argument of one character (or none) has no option letter to name.
     if (argument[0] == '\0' || argument[1] == '\0')
-        std::printf("unknown argument: %s\n", argument);
+        std::printf(unknown_argument_whole, argument);
     else
-        std::printf("unknown argument: -%c\n", argument[1]);
+        std::printf(unknown_argument_letter, argument[1]);
     return refuse_with_hint();
 }
 
@@ -129,8 +146,10 @@ static bool takes_value(char letter)
 
 start_choice read_command_line(int argc, char** argv, run_options& options)
 {
-    if (std::strcmp(argv[1], "--help") == 0) return start_choice::help;
-    if (std::strcmp(argv[1], "--version") == 0) return start_choice::version;
+    if (std::strcmp(argv[1], "--help") == 0)
+        return start_choice::help;
+    if (std::strcmp(argv[1], "--version") == 0)
+        return start_choice::version;
 
     // The -t and -f values as given, for the refusals below.
     const char* dt_text = "";
@@ -148,7 +167,7 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
         if (!takes_value(letter))
             return refuse_argument(argument);
         if (position + 1 >= argc) {
-            std::printf("option -%c needs a value\n", letter);
+            std::printf(option_needs_value, letter);
             return start_choice::refused;
         }
         const char* value = argv[position + 1];
@@ -174,14 +193,14 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
     }
 
     if (options.decimation < 1) {
-        std::printf("decimation must be at least 1 (-d %d)\n", static_cast<int>(options.decimation));
+        std::printf(decimation_below_one, static_cast<int>(options.decimation));
         return start_choice::refused;
     }
     // The unit acknowledges a mode letter with the letter, taken as a signed
     // character, minus 32: a control character or a byte above 0x7F can never
     // be acknowledged, and the unit could never be brought up.
     if (static_cast<signed char>(options.mode) - 32 < 0) {
-        std::printf("mode letter 0x%02x cannot be acknowledged by the unit (-m)\n",
+        std::printf(mode_never_acknowledged,
                     static_cast<unsigned>(static_cast<unsigned char>(options.mode)));
         return start_choice::refused;
     }
@@ -189,25 +208,26 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
     // stops, answers with a packet or starts streaming, and never takes it as
     // a mode.
     if (options.mode == 'P' || options.mode == 'G' || options.mode == 'C') {
-        std::printf("mode letter %c is a command of the unit, not a mode (-m)\n", options.mode);
+        std::printf(mode_is_command, options.mode);
         return refuse_with_hint();
     }
     // A number too large for a double reads as infinite: no line could carry it.
     if (!std::isfinite(options.dt)) {
-        std::printf("value out of range: -t %s\n", dt_text);
+        std::printf(dt_out_of_range, dt_text);
         return start_choice::refused;
     }
     if (!std::isfinite(options.output_period)) {
-        std::printf("value out of range: -f %s\n", period_text);
+        std::printf(period_out_of_range, period_text);
         return start_choice::refused;
     }
     // With a dt of 0 the reconstructed time never moves on, so an output
     // period above 0 would let no line through. The clock time of -D does
     // not use the period.
     if (options.output_period > 0.0 && options.dt == 0.0 && !options.dos_time) {
-        std::printf("-f %s needs a dt above 0: with -t %s no line would ever be written\n",
-                    period_text, dt_text);
+        std::printf(period_without_dt, period_text, dt_text);
         return refuse_with_hint();
     }
     return start_choice::run;
 }
+
+} // namespace imutap

@@ -3,19 +3,26 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 struct run_options {
-    char mode = 'a';            // -m: 'a' angle, 'c' scaled, 'r' voltage mode
-    char port_digit = '1';      // -c: the port is "COM" followed by this character
+    char mode = 'a'; // -m: 'a' angle, 'c' scaled, 'r' voltage mode
+    char port_digit = '1'; // -c: the port is "COM" followed by this character
     const char* port_path = nullptr; // -c with a '/' (or '\' on Windows): a device path as given
     std::int32_t baud_rate = 38400; // -b
-    double dt = -1.0;           // -t: seconds between packets; negative: no time column
+    double dt = -1.0; // -t: seconds between packets; negative: no time column
     double output_period = 0.0; // -f: least spacing of log lines with a reconstructed time
     std::int32_t decimation = 1; // -d: packets read per pass
-    bool dos_time = false;      // -D: the time column shows the clock
+    bool dos_time = false; // -D: the time column shows the clock
 };
 
 // How reading the command line ended.
-enum class start_choice { run, help, version, refused };
+enum class start_choice {
+    run,
+    help,
+    version,
+    refused
+};
 
 // Reads the log file name and the options (argv[1] onwards). On `refused` the
 // reason has been printed to standard output.
@@ -30,3 +37,5 @@ std::int32_t integer_value(const char* text);
 // is taken, and the locale plays no part. A number too large for a double
 // gives an infinity, one too small a zero.
 double floating_value(const char* text);
+
+} // namespace imutap

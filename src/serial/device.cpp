@@ -1,17 +1,21 @@
 #include "serial/device.h"
 
 #include "output/console.h"
+#include "output/console_platform.h"
+#include "output/messages.h"
 #include "packet/packet.h"
+#include "serial/deadline.h"
 
+#include <cstdarg>
 #include <cstdio>
+
+namespace imutap {
 
 namespace {
 
 constexpr std::uint8_t command_stop = 'P';
 constexpr std::uint8_t command_get = 'G';
 constexpr std::uint8_t command_continuous = 'C';
-
-enum trouble { keeps_sending = 2, no_acknowledgement = 3 };
 
 // One exchange with the unit; `buffer` is where every command is placed and
 // every reply read, 256 bytes.
@@ -49,19 +53,27 @@ serial_status ended_early(const exchange& x, device_notes& notes, char mode)
     if (stop_requested())
         return serial_status::interrupted;
     if (x.held) {
-        say_once(notes, no_acknowledgement,
-                 "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
+        say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
         return serial_status::silent;
     }
     return serial_status::ok;
 }
 
-// Milliseconds left of a step that began at `start`; 0 once it is past its
-// limit.
-std::uint32_t step_left_ms(std::int64_t start)
+// The end of a step that begins now: it is past its limit once more than
+// exchange_step_limit_ms have gone by.
+deadline step_deadline()
 {
-    const std::int64_t left = exchange_step_limit_ms - (elapsed_ms() - start);
-    return left < 0 ? 0 : static_cast<std::uint32_t>(left + 1);
+    return deadline_after(elapsed_ms(), exchange_step_limit_ms + 1);
+}
+
+bool step_over(deadline step)
+{
+    return deadline_passed(step, elapsed_ms());
+}
+
+std::uint32_t step_left_ms(deadline step)
+{
+    return static_cast<std::uint32_t>(deadline_left_ms(step, elapsed_ms()));
 }
 
 // "P", wait 100 ms, read what came; again until a read brings nothing.
@@ -71,7 +83,7 @@ std::uint32_t step_left_ms(std::int64_t start)
 // latest round in which it shrank.
 serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 {
-    std::int64_t start = elapsed_ms();
+    deadline step = step_deadline();
     std::uint32_t waiting_before = bytes_waiting(x.port);
     for (;;) {
         send(x, command_stop);
@@ -83,11 +95,10 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
             return serial_status::ok;
         const std::uint32_t waiting = bytes_waiting(x.port);
         if (waiting < waiting_before)
-            start = elapsed_ms();
+            step = step_deadline();
         waiting_before = waiting;
-        if (step_left_ms(start) == 0) {
-            say_once(notes, keeps_sending,
-                     "AHRS does not stop sending on P; starting the exchange again\n", mode);
+        if (step_over(step)) {
+            say_once(notes, unit_note::keeps_sending, unit_keeps_sending);
             return serial_status::silent;
         }
     }
@@ -102,11 +113,11 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
         return serial_status::ok;
-    const std::int64_t start = elapsed_ms();
+    const deadline step = step_deadline();
     for (;;) {
         send(x, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(start)))
+        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(step)))
             receive(x, 1);
         if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
             return early;
@@ -114,9 +125,8 @@ serial_status select_mode(exchange& x, device_notes& notes, char mode)
         // which never equals its acknowledgement.
         if (x.buffer[0] == acknowledgement)
             return serial_status::ok;
-        if (step_left_ms(start) == 0) {
-            say_once(notes, no_acknowledgement,
-                     "AHRS does not acknowledge mode %c; starting the exchange again\n", mode);
+        if (step_over(step)) {
+            say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
             return serial_status::silent;
         }
     }
@@ -141,7 +151,7 @@ std::int64_t answer_gap_ms(std::int32_t baud_rate)
 std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
 {
     std::uint32_t length = 0;
-    std::int64_t last_byte = elapsed_ms();
+    deadline answer_end = deadline_after(elapsed_ms(), gap_ms);
     while (length < 255) {
         const port_read_result got = read_some(x.port, x.buffer + length, 255 - length);
         if (got.gone) {
@@ -153,8 +163,8 @@ std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
         const std::int64_t now = elapsed_ms();
         if (got.count > 0) {
             length += got.count;
-            last_byte = now;
-        } else if (now - last_byte >= gap_ms) {
+            answer_end = deadline_after(now, gap_ms);
+        } else if (deadline_passed(answer_end, now)) {
             break;
         }
     }
@@ -168,12 +178,15 @@ int expected_acknowledgement(char mode)
     return static_cast<signed char>(mode) - 32;
 }
 
-void say_once(device_notes& notes, int what, const char* message, char mode)
+void say_once(device_notes& notes, unit_note what, const char* format, ...)
 {
     if (notes.last_said == what)
         return;
     notes.last_said = what;
-    console_say(message, mode);
+    va_list values;
+    va_start(values, format);
+    console_say_list(format, values);
+    va_end(values);
     // Rare, and wanted at once also where standard output is a file.
     std::fflush(stdout);
 }
@@ -197,7 +210,7 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     const std::uint32_t length = receive_answer(x, answer_gap_ms(baud_rate));
     if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
         return early;
-    check_packet(mode, buffer, length);
+    report_packet(mode, buffer, length);
 
     send(x, command_continuous);
     if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
@@ -205,3 +218,5 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     packet_length = length;
     return serial_status::ok;
 }
+
+} // namespace imutap

@@ -1,14 +1,17 @@
 // The exchange that brings the unit into continuous output.
 #pragma once
 
+#include "output/messages.h"
 #include "serial/port.h"
 
 #include <cstdint>
 
+namespace imutap {
+
 // Which trouble with the unit was said last, so that a unit that keeps
 // failing the same way is reported once, not once a second.
 struct device_notes {
-    int last_said = 0;
+    unit_note last_said = unit_note::none;
 };
 
 // Each step of the exchange gives up after this long without the answer it
@@ -28,5 +31,8 @@ int expected_acknowledgement(char mode);
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
                           std::uint32_t& packet_length, device_notes& notes);
 
-// Says `message` unless it was the last thing said about the unit.
-void say_once(device_notes& notes, int what, const char* message, char mode);
+// Says the note unless it was the last thing said about the unit.
+[[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what, const char* format,
+                                            ...);
+
+} // namespace imutap

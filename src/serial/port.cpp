@@ -1,7 +1,12 @@
 #include "serial/port.h"
 
+#include "output/console_platform.h"
+#include "output/messages.h"
+
 #include <cstdio>
 #include <cstring>
+
+namespace imutap {
 
 // "COM" followed by one character: "COM1" by default, "COM" alone when the
 // -c value was empty.
@@ -18,6 +23,14 @@ bool port_is_file(const port_choice& choice, const char* file_name)
     return port_names_file(choice.path != nullptr ? choice.path : name, file_name);
 }
 
+// The message of a step that reads the port's settings and writes them back.
+static const char* step_message(port_setup failed, const char* reading, const char* writing)
+{
+    return failed == port_setup::read_failed ? reading : writing;
+}
+
+// Says the failed step's message with the system's number (when `report` is
+// set) and closes the port.
 static bool fail_step(serial_port& port, const char* message, bool report)
 {
     const int code = last_error();
@@ -38,33 +51,21 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
     if (!port_create(target, port.handle)) {
         const int code = last_error();
         if (report)
-            std::printf("could not open serial port, %d\n", code);
+            std::printf(port_cannot_open, code);
         return false;
     }
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
-        return fail_step(port, "error setting up comm: %d\n", report);
-
-    line_settings line;
-    if (!port_get_state(port.handle, line))
-        return fail_step(port, "error getting comm: %d\n", report);
-    line.baud_rate = static_cast<std::uint32_t>(choice.baud_rate);
-    line.parity = 0;
-    line.stop_bits = 0;
-    if (!port_set_state(port.handle, line))
-        return fail_step(port, "error setting comm: %d\n", report);
-
-    port_timeouts timeouts;
-    if (!port_get_timeouts(port.handle, timeouts))
-        return fail_step(port, "error getting comm timeouts:%d/n", report);
-    timeouts.read_interval = max_dword;
-    timeouts.read_multiplier = max_dword;
-    timeouts.read_constant = first_byte_wait_ms;
+        return fail_step(port, port_queues_failed, report);
+    const auto rate = static_cast<std::uint32_t>(choice.baud_rate);
+    if (const port_setup line = port_set_line(port.handle, rate); line != port_setup::done)
+        return fail_step(port, step_message(line, port_get_line_failed, port_set_line_failed),
+                         report);
     // A write whose byte cannot go out (the port's output held) gives up.
-    timeouts.write_multiplier = 0;
-    timeouts.write_constant = write_wait_ms;
-    if (!port_set_timeouts(port.handle, timeouts))
-        return fail_step(port, "error setting comm timeouts:%d\n", report);
+    const port_timing timing{first_byte_wait_ms, write_wait_ms};
+    if (const port_setup set = port_set_timing(port.handle, timing); set != port_setup::done)
+        return fail_step(port, step_message(set, port_get_timing_failed, port_set_timing_failed),
+                         report);
     return true;
 }
 
@@ -136,3 +137,5 @@ serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t*
     }
     return serial_status::ok;
 }
+
+} // namespace imutap

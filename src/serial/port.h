@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
+namespace imutap {
+
 // How an exchange with the unit, or a packet read, ended.
 enum class serial_status {
-    ok,          // done
-    silent,      // the unit did not answer in time (said on standard output)
-    lost,        // the port has gone away
+    ok, // done
+    silent, // the unit did not answer in time (said on standard output)
+    lost, // the port has gone away
     interrupted, // a stop signal came
 };
 
@@ -79,3 +81,5 @@ std::int64_t quiet_time(std::int64_t asked, std::int64_t took);
 // pause of the process what the system queued meanwhile is read first.
 serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
                           std::int64_t silent_limit_ms = silent_unit_ms);
+
+} // namespace imutap

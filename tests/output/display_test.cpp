@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 // The packets of the log line tests (see there for the fields).

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 // Compares the formatter with snprintf for one value; returns an empty

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 // Angle mode: roll 0x7FFF, pitch 0x8000, yaw 0xFFFF, gyro 0x0001 0x021D
@@ -87,8 +89,9 @@ struct log_run {
     {
         clock_now_ms = ms;
         const std::uint8_t* packet = mode == 'a' ? angle_packet : sensor_packet;
-        output_packet(mode, dt, packets_read, packet, dos_time, log.get(), output_period, state,
-                      fake_clock);
+        log_writer writer{mode, dt, dos_time, output_period, state, fake_clock};
+        output_packet(writer, packets_read, packet, log.get());
+        state = writer.times;
         return log.take();
     }
 };

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 // Decodes the packet made of these words. The checksum byte is left out of

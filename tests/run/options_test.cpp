@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace imutap;
+
 namespace {
 
 const std::string hint = "type imutap without any parameters for help\n";

@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace imutap;
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace imutap;
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;

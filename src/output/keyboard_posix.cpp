@@ -1,0 +1,225 @@
+// The keyboard and the stop signals on Linux: the keyboard's terminal mode,
+// its watcher thread, and the signal handlers.
+#include "output/console_platform.h"
+
+#include <asm/termbits.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace imutap {
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+// The pass looks at the keyboard every time, so that look must cost next to
+// nothing. A watcher thread waits on standard input and marks it `maybe_key`
+// when it turns readable; only then does the run ask the input itself. The
+// run marks it `no_key` once it finds nothing more to read, and the watcher
+// waits again. The watcher never reads: every key is taken by the run, in
+// order. Without a watcher the run asks the input on every look; `ending`
+// tells the watcher to stop.
+enum key_state : int {
+    no_key,
+    maybe_key,
+    ask_always,
+    ending
+};
+
+struct key_watch {
+    std::atomic<int> state{ask_always};
+    bool running = false;
+    pthread_t thread;
+    int wake[2] = {-1, -1}; // a byte on this pipe ends the watcher
+};
+
+// Standard input's settings as found, and the keyboard mode the run uses
+// (restored on every way out); the watcher of its input.
+struct keyboard_settings {
+    bool is_terminal = false;
+    bool active = false;
+    bool input_ended = false; // a pipe or file at its end gives no more keys
+    struct termios found;
+    struct termios run;
+    key_watch watch;
+};
+keyboard_settings keyboard;
+
+extern "C" void on_stop_signal(int)
+{
+    stop_signal = 1;
+}
+
+// After a stop (Ctrl-Z) and continue, the shell may have put its own
+// terminal settings back: the run's keyboard mode is applied again.
+extern "C" void on_continue(int)
+{
+    const int code = errno;
+    if (keyboard.active)
+        ioctl(STDIN_FILENO, TCSETS, &keyboard.run);
+    errno = code;
+}
+
+void install(int signal_number, void (*handler)(int))
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: a signal ends a poll or a sleep at once
+    sigaction(signal_number, &action, nullptr);
+}
+
+void* watch_keyboard(void*)
+{
+    key_watch& watch = keyboard.watch;
+    for (;;) {
+        struct pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.wake[0], POLLIN, 0}};
+        const int ready = poll(waits, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || waits[0].revents & POLLNVAL)
+            break;
+        if (waits[1].revents != 0)
+            return nullptr;
+        int seen = no_key;
+        watch.state.compare_exchange_strong(seen, maybe_key, std::memory_order_acq_rel);
+        if (seen == ending)
+            return nullptr;
+        watch.state.wait(maybe_key, std::memory_order_acquire);
+    }
+    watch.state.store(ask_always, std::memory_order_release);
+    return nullptr;
+}
+
+void close_wake_pipe(key_watch& watch)
+{
+    close(watch.wake[0]);
+    close(watch.wake[1]);
+    watch.wake[0] = watch.wake[1] = -1;
+}
+
+// Starts the watcher with every signal blocked, so that a stop signal always
+// reaches the run's own thread and ends its waits.
+void start_watcher()
+{
+    key_watch& watch = keyboard.watch;
+    watch.state.store(ask_always);
+    if (pipe2(watch.wake, O_CLOEXEC) != 0)
+        return;
+    watch.state.store(maybe_key); // the first look asks the input itself
+    sigset_t all;
+    sigset_t kept;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &kept);
+    watch.running = pthread_create(&watch.thread, nullptr, watch_keyboard, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    if (!watch.running) {
+        watch.state.store(ask_always);
+        close_wake_pipe(watch);
+    }
+}
+
+void stop_watcher()
+{
+    key_watch& watch = keyboard.watch;
+    if (!watch.running)
+        return;
+    watch.running = false;
+    const char end = 0;
+    if (write(watch.wake[1], &end, 1) == 1) {
+        watch.state.store(ending);
+        watch.state.notify_one();
+        pthread_join(watch.thread, nullptr);
+    } else {
+        pthread_detach(watch.thread);
+    }
+    close_wake_pipe(watch);
+    watch.state.store(ask_always);
+}
+
+} // namespace
+
+void stop_handlers_begin()
+{
+    install(SIGINT, on_stop_signal);
+    // The keyboard mode keeps the signal keys: Ctrl-\ ends the run in order
+    // too, instead of dumping core with the terminal left without echo.
+    install(SIGQUIT, on_stop_signal);
+    install(SIGTERM, on_stop_signal);
+    install(SIGHUP, on_stop_signal);
+    install(SIGCONT, on_continue);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool stop_requested()
+{
+    return stop_signal != 0;
+}
+
+void keyboard_begin()
+{
+    keyboard.is_terminal = isatty(STDIN_FILENO) != 0;
+    if (keyboard.is_terminal && ioctl(STDIN_FILENO, TCGETS, &keyboard.found) == 0) {
+        keyboard.run = keyboard.found;
+        keyboard.run.c_lflag &= ~(ICANON | ECHO);
+        keyboard.run.c_cc[VMIN] = 0;
+        keyboard.run.c_cc[VTIME] = 0;
+        keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
+    }
+    start_watcher();
+}
+
+void keyboard_end()
+{
+    stop_watcher();
+    if (!keyboard.active)
+        return;
+    keyboard.active = false;
+    ioctl(STDIN_FILENO, TCSETS, &keyboard.found);
+}
+
+bool key_waiting()
+{
+    key_watch& watch = keyboard.watch;
+    if (keyboard.input_ended || watch.state.load(std::memory_order_acquire) == no_key)
+        return false;
+    struct pollfd input {
+        STDIN_FILENO, POLLIN, 0
+    };
+    const int ready = poll(&input, 1, 0);
+    if (ready == 0) {
+        // Nothing more to read: the watcher (if it still watches) waits for
+        // the next key.
+        int seen = maybe_key;
+        if (watch.state.compare_exchange_strong(seen, no_key, std::memory_order_acq_rel))
+            watch.state.notify_one();
+    }
+    if (ready <= 0)
+        return false;
+    if ((input.revents & POLLNVAL) != 0) {
+        keyboard.input_ended = true;
+        return false;
+    }
+    return (input.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+int key_read()
+{
+    unsigned char key = 0;
+    const ssize_t count = read(STDIN_FILENO, &key, 1);
+    if (count == 1)
+        return key;
+    if (count == 0 || (errno != EAGAIN && errno != EINTR))
+        keyboard.input_ended = !keyboard.is_terminal;
+    return -1;
+}
+
+} // namespace imutap
