@@ -40,26 +40,26 @@ wide_number multiply(std::uint64_t a, std::uint32_t b)
     return product;
 }
 
-// n >> shift for 0 <= shift < 128, when the result fits in 64 bits.
-std::uint64_t shifted(wide_number n, int shift)
+// number >> shift for 0 <= shift < 128, when the result fits in 64 bits.
+std::uint64_t shifted(wide_number number, int shift)
 {
     if (shift == 0)
-        return n.low;
+        return number.low;
     if (shift < 64)
-        return (n.low >> shift) | (n.high << (64 - shift));
-    return n.high >> (shift - 64);
+        return (number.low >> shift) | (number.high << (64 - shift));
+    return number.high >> (shift - 64);
 }
 
-// Whether any of the lowest `count` bits of n (0 <= count < 128) is set.
-bool any_low_bits(wide_number n, int count)
+// Whether any of the lowest `count` bits of number (0 <= count < 128) is set.
+bool any_low_bits(wide_number number, int count)
 {
     if (count == 0)
         return false;
     if (count < 64)
-        return (n.low & ((std::uint64_t{1} << count) - 1)) != 0;
-    if (n.low != 0)
+        return (number.low & ((std::uint64_t{1} << count) - 1)) != 0;
+    if (number.low != 0)
         return true;
-    return count > 64 && (n.high & ((std::uint64_t{1} << (count - 64)) - 1)) != 0;
+    return count > 64 && (number.high & ((std::uint64_t{1} << (count - 64)) - 1)) != 0;
 }
 
 void put_pair(char* at, std::uint32_t value)

@@ -49,7 +49,7 @@ static char* put_count(char* at, std::uint32_t packets_read)
 // The reconstructed time for this call, or false when the output period
 // leaves the line out.
 static bool reconstructed_time(double dt, std::uint32_t packets_read, double output_period,
-                               time_state& state, clock_ms_fn clock, double& t)
+                               time_state& state, clock_ms_fn clock, double& line_time)
 {
     state.now = clock_seconds(clock);
     if (state.first_call) {
@@ -58,15 +58,15 @@ static bool reconstructed_time(double dt, std::uint32_t packets_read, double out
         state.first_call = false;
     }
     const std::uint32_t since_base = packets_read - state.count_base;
-    t = state.base_time + dt * static_cast<double>(since_base);
-    if (!(t - state.last_written >= output_period))
+    line_time = state.base_time + dt * static_cast<double>(since_base);
+    if (!(line_time - state.last_written >= output_period))
         return false;
-    state.last_written = t;
+    state.last_written = line_time;
     // Pull a time that lags the clock by more than four dt back to the clock.
-    if (!(t + 4.0 * dt >= state.now)) {
+    if (!(line_time + 4.0 * dt >= state.now)) {
         state.count_base = packets_read;
         state.base_time = state.now;
-        t = state.now;
+        line_time = state.now;
         state.last_written = state.now;
     }
     return true;
@@ -80,11 +80,11 @@ std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_
         writer.times.now = clock_seconds(writer.clock);
         at = put_value(at, writer.times.now);
     } else if (writer.dt >= 0.0) {
-        double t = 0.0;
+        double line_time = 0.0;
         if (!reconstructed_time(writer.dt, packets_read, writer.output_period, writer.times,
-                                writer.clock, t))
+                                writer.clock, line_time))
             return 0;
-        at = put_value(at, t);
+        at = put_value(at, line_time);
     }
     at = put_log_values(at, writer.mode, packet);
     return static_cast<std::size_t>(at - line);

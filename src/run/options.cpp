@@ -23,15 +23,15 @@ std::int32_t integer_value(const char* text)
     return static_cast<std::int32_t>(value);
 }
 
-static bool is_digit(char c)
+static bool is_digit(char character)
 {
-    return c >= '0' && c <= '9';
+    return character >= '0' && character <= '9';
 }
 
 // White space as the "C" locale knows it, whatever the process's locale is.
-static bool is_white_space(char c)
+static bool is_white_space(char character)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    return character == ' ' || (character >= '\t' && character <= '\r');
 }
 
 // For a decimal number beyond the range of a double: whether it is too large

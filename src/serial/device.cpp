@@ -26,33 +26,33 @@ struct exchange {
     bool held = false; // a command could not go out in time
 };
 
-void send(exchange& x, std::uint8_t command)
+void send(exchange& talk, std::uint8_t command)
 {
-    x.buffer[0] = command;
+    talk.buffer[0] = command;
     bool gone = false;
-    if (!port_write(x.port.handle, x.buffer, 1, gone)) {
-        x.lost = gone;
-        x.held = !gone;
+    if (!port_write(talk.port.handle, talk.buffer, 1, gone)) {
+        talk.lost = gone;
+        talk.held = !gone;
     }
 }
 
-std::uint32_t receive(exchange& x, std::uint32_t wanted)
+std::uint32_t receive(exchange& talk, std::uint32_t wanted)
 {
-    const port_read_result got = read_some(x.port, x.buffer, wanted);
+    const port_read_result got = read_some(talk.port, talk.buffer, wanted);
     if (got.gone)
-        x.lost = true;
+        talk.lost = true;
     return got.count;
 }
 
 // A command that could not go out ends the exchange as a unit that does not
 // answer does.
-serial_status ended_early(const exchange& x, device_notes& notes, char mode)
+serial_status ended_early(const exchange& talk, device_notes& notes, char mode)
 {
-    if (x.lost)
+    if (talk.lost)
         return serial_status::lost;
     if (stop_requested())
         return serial_status::interrupted;
-    if (x.held) {
+    if (talk.held) {
         say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
         return serial_status::silent;
     }
@@ -81,19 +81,19 @@ std::uint32_t step_left_ms(deadline step)
 // being emptied, 255 bytes a round: while what waits to be read keeps
 // shrinking the unit has stopped, and the step's second counts from the
 // latest round in which it shrank.
-serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
+serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
 {
     deadline step = step_deadline();
-    std::uint32_t waiting_before = bytes_waiting(x.port);
+    std::uint32_t waiting_before = bytes_waiting(talk.port);
     for (;;) {
-        send(x, command_stop);
+        send(talk, command_stop);
         sleep_ms(100);
-        const std::uint32_t count = receive(x, 255);
-        if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
+        const std::uint32_t count = receive(talk, 255);
+        if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
             return early;
         if (count == 0)
             return serial_status::ok;
-        const std::uint32_t waiting = bytes_waiting(x.port);
+        const std::uint32_t waiting = bytes_waiting(talk.port);
         if (waiting < waiting_before)
             step = step_deadline();
         waiting_before = waiting;
@@ -108,22 +108,22 @@ serial_status quiet_unit(exchange& x, device_notes& notes, char mode)
 // When a letter brings no byte at all the unit may be off or unplugged: the
 // exchange then waits for its first byte, read at once, or the end of the
 // step, so that a silent unit costs a few wake-ups a second, not hundreds.
-serial_status select_mode(exchange& x, device_notes& notes, char mode)
+serial_status select_mode(exchange& talk, device_notes& notes, char mode)
 {
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
         return serial_status::ok;
     const deadline step = step_deadline();
     for (;;) {
-        send(x, static_cast<std::uint8_t>(mode));
+        send(talk, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        if (receive(x, 1) == 0 && wait_for_byte(x.port, step_left_ms(step)))
-            receive(x, 1);
-        if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
+        if (receive(talk, 1) == 0 && wait_for_byte(talk.port, step_left_ms(step)))
+            receive(talk, 1);
+        if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
-        if (x.buffer[0] == acknowledgement)
+        if (talk.buffer[0] == acknowledgement)
             return serial_status::ok;
         if (step_over(step)) {
             say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
@@ -148,14 +148,14 @@ std::int64_t answer_gap_ms(std::int32_t baud_rate)
 // The answer to "G", read after the wait: what has come by then, and more as
 // long as bytes keep coming, up to 255. At a slow rate the answer takes
 // longer than the wait; once it has ended, only one gap is waited for.
-std::uint32_t receive_answer(exchange& x, std::int64_t gap_ms)
+std::uint32_t receive_answer(exchange& talk, std::int64_t gap_ms)
 {
     std::uint32_t length = 0;
     deadline answer_end = deadline_after(elapsed_ms(), gap_ms);
     while (length < 255) {
-        const port_read_result got = read_some(x.port, x.buffer + length, 255 - length);
+        const port_read_result got = read_some(talk.port, talk.buffer + length, 255 - length);
         if (got.gone) {
-            x.lost = true;
+            talk.lost = true;
             break;
         }
         if (stop_requested())
@@ -195,25 +195,25 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
                           std::uint32_t& packet_length, device_notes& notes)
 {
     std::uint8_t buffer[256];
-    exchange x{port, buffer};
+    exchange talk{port, buffer};
 
-    if (serial_status s = quiet_unit(x, notes, mode); s != serial_status::ok)
+    if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
         return s;
-    if (serial_status s = select_mode(x, notes, mode); s != serial_status::ok)
+    if (serial_status s = select_mode(talk, notes, mode); s != serial_status::ok)
         return s;
-    if (serial_status s = quiet_unit(x, notes, mode); s != serial_status::ok)
+    if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
         return s;
 
     // The unit answers "G" with one packet; its size is the packet length.
-    send(x, command_get);
+    send(talk, command_get);
     sleep_ms(100);
-    const std::uint32_t length = receive_answer(x, answer_gap_ms(baud_rate));
-    if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
+    const std::uint32_t length = receive_answer(talk, answer_gap_ms(baud_rate));
+    if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
         return early;
     report_packet(mode, buffer, length);
 
-    send(x, command_continuous);
-    if (const serial_status early = ended_early(x, notes, mode); early != serial_status::ok)
+    send(talk, command_continuous);
+    if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
         return early;
     packet_length = length;
     return serial_status::ok;

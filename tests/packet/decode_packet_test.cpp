@@ -23,10 +23,10 @@ decoded_packet decode_words(char mode, const std::vector<std::uint16_t>& words)
 }
 
 // The nine triad fields in packet order.
-std::vector<double> triads(const decoded_packet& d)
+std::vector<double> triads(const decoded_packet& decoded)
 {
-    return {d.gyro[0],  d.gyro[1], d.gyro[2], d.accel[0], d.accel[1],
-            d.accel[2], d.mag[0],  d.mag[1],  d.mag[2]};
+    return {decoded.gyro[0],  decoded.gyro[1], decoded.gyro[2], decoded.accel[0], decoded.accel[1],
+            decoded.accel[2], decoded.mag[0],  decoded.mag[1],  decoded.mag[2]};
 }
 
 struct raw_and_value {
@@ -50,12 +50,12 @@ TEST(DecodePacket, AnglesAreSignedAndScaledBy180Over32767)
         for (int which = 0; which < 3; ++which) {
             std::vector<std::uint16_t> words(14, 0);
             words[static_cast<std::size_t>(which)] = e.raw;
-            const decoded_packet d = decode_words('a', words);
-            const double angles[3] = {d.roll, d.pitch, d.yaw};
+            const decoded_packet decoded = decode_words('a', words);
+            const double angles[3] = {decoded.roll, decoded.pitch, decoded.yaw};
             for (int k = 0; k < 3; ++k)
                 EXPECT_EQ(angles[k], k == which ? e.value : 0.0)
                     << std::hex << e.raw << " in angle " << which;
-            for (double v : triads(d))
+            for (double v : triads(decoded))
                 EXPECT_EQ(v, 0.0);
         }
     }
@@ -137,9 +137,9 @@ TEST(DecodePacket, TemperatureAndCounterAreUnsignedInEveryMode)
             std::vector<std::uint16_t> words(at + 2, 0);
             words[at] = e.raw;
             words[at + 1] = 0xFFFF;
-            const decoded_packet d = decode_words(mode, words);
-            EXPECT_EQ(d.temperature, e.value) << mode << ' ' << e.raw;
-            EXPECT_EQ(d.counter, 65535) << mode;
+            const decoded_packet decoded = decode_words(mode, words);
+            EXPECT_EQ(decoded.temperature, e.value) << mode << ' ' << e.raw;
+            EXPECT_EQ(decoded.counter, 65535) << mode;
         }
         std::vector<std::uint16_t> words(at + 2, 0);
         words[at + 1] = 0x1234;

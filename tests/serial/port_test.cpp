@@ -33,13 +33,13 @@ struct opened {
     serial_port port;
 };
 
-void open_on_pty(opened& o, std::int32_t baud = 38400)
+void open_on_pty(opened& link, std::int32_t baud = 38400)
 {
-    o.pty = open_pty_pair();
+    link.pty = open_pty_pair();
     port_choice choice;
-    choice.path = o.pty.slave_path.c_str();
+    choice.path = link.pty.slave_path.c_str();
     choice.baud_rate = baud;
-    ASSERT_TRUE(open_port(choice, o.port, true));
+    ASSERT_TRUE(open_port(choice, link.port, true));
 }
 
 std::string open_message(const port_choice& choice, bool& opened_ok)
@@ -56,50 +56,50 @@ std::string open_message(const port_choice& choice, bool& opened_ok)
 
 TEST(ReadPacket, JoinsPiecesThatArriveApartInOrder)
 {
-    opened o;
-    open_on_pty(o);
+    opened link;
+    open_on_pty(link);
     const std::vector<std::uint8_t> bytes = counting_bytes(30, 0xF0);
-    write_all(o.pty.master, {bytes.begin(), bytes.begin() + 8});
+    write_all(link.pty.master, {bytes.begin(), bytes.begin() + 8});
     std::thread late([&] {
         // Several read timeouts pass before the rest comes.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        write_all(o.pty.master, {bytes.begin() + 8, bytes.end()});
+        write_all(link.pty.master, {bytes.begin() + 8, bytes.end()});
     });
     std::uint8_t packet[256] = {};
-    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::ok);
+    EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::ok);
     late.join();
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30), bytes);
-    close_port(o.port);
-    close_pty_pair(o.pty);
+    close_port(link.port);
+    close_pty_pair(link.pty);
 }
 
 TEST(ReadPacket, LeavesWhatFollowsForTheNextCallAndLengthZeroReadsNothing)
 {
-    opened o;
-    open_on_pty(o);
+    opened link;
+    open_on_pty(link);
     const std::vector<std::uint8_t> bytes = counting_bytes(64);
-    write_all(o.pty.master, bytes);
+    write_all(link.pty.master, bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
     std::uint8_t packet[256] = {};
-    ASSERT_EQ(read_packet(o.port, 30, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(link.port, 30, packet), serial_status::ok);
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30),
               std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30));
 
     packet[0] = 0xAA;
-    ASSERT_EQ(read_packet(o.port, 0, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(link.port, 0, packet), serial_status::ok);
     EXPECT_EQ(packet[0], 0xAA);
 
-    ASSERT_EQ(read_packet(o.port, 24, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(link.port, 24, packet), serial_status::ok);
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 24),
               std::vector<std::uint8_t>(bytes.begin() + 30, bytes.begin() + 54));
     // The rest comes by the short reads of the exchange, in order.
     std::uint8_t rest[255];
-    const port_read_result got = read_some(o.port, rest, 255);
+    const port_read_result got = read_some(link.port, rest, 255);
     EXPECT_EQ(std::vector<std::uint8_t>(rest, rest + got.count),
               std::vector<std::uint8_t>(bytes.begin() + 54, bytes.end()));
-    close_port(o.port);
-    close_pty_pair(o.pty);
+    close_port(link.port);
+    close_pty_pair(link.pty);
 }
 
 // A stream many times the read-ahead buffer, written as fast as the pty
@@ -108,8 +108,8 @@ TEST(ReadPacket, LeavesWhatFollowsForTheNextCallAndLengthZeroReadsNothing)
 // byte comes once, in order.
 TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
 {
-    opened o;
-    open_on_pty(o);
+    opened link;
+    open_on_pty(link);
     constexpr std::size_t total = 300000;
     std::vector<std::uint8_t> stream(total);
     for (std::size_t i = 0; i < total; ++i) // no period that a lost block could hide in
@@ -119,7 +119,7 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
         std::size_t at = 0;
         for (std::size_t k = 0; at < total; ++k) {
             const std::size_t size = std::min(chunks[k % std::size(chunks)], total - at);
-            const ssize_t written = write(o.pty.master, stream.data() + at, size);
+            const ssize_t written = write(link.pty.master, stream.data() + at, size);
             if (written <= 0)
                 return; // the reader gave up and closed the pty
             at += static_cast<std::size_t>(written);
@@ -135,18 +135,18 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
         const std::uint32_t length = std::min(lengths[k % std::size(lengths)], left);
         if (k % 7 == 6) {
             // An exchange's read takes what is buffered or queued, at most what it asks.
-            const port_read_result part = read_some(o.port, packet, length);
+            const port_read_result part = read_some(link.port, packet, length);
             got.insert(got.end(), packet, packet + part.count);
             if (part.gone)
                 break;
-        } else if (read_packet(o.port, length, packet) == serial_status::ok) {
+        } else if (read_packet(link.port, length, packet) == serial_status::ok) {
             got.insert(got.end(), packet, packet + length);
         } else {
             break;
         }
     }
-    close_port(o.port);
-    close_pty_pair(o.pty);
+    close_port(link.port);
+    close_pty_pair(link.pty);
     unit.join();
     ASSERT_EQ(got.size(), total);
     const auto first_difference = std::mismatch(got.begin(), got.end(), stream.begin()).first;
@@ -156,37 +156,37 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
 
 TEST(ReadPacket, ASilentUnitEndsTheReadAfterAboutASecond)
 {
-    opened o;
-    open_on_pty(o);
-    write_all(o.pty.master, counting_bytes(8));
+    opened link;
+    open_on_pty(link);
+    write_all(link.pty.master, counting_bytes(8));
     std::uint8_t packet[256];
     const auto start = clock_type::now();
-    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::silent);
+    EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::silent);
     const auto waited = clock_type::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(950));
     EXPECT_LT(waited, std::chrono::milliseconds(2000));
-    close_port(o.port);
-    close_pty_pair(o.pty);
+    close_port(link.port);
+    close_pty_pair(link.pty);
 }
 
 TEST(ReadPacket, AVanishedDeviceIsLostNotSilent)
 {
-    opened o;
-    open_on_pty(o);
-    close_pty_pair(o.pty); // the master side goes: the slave hangs up
+    opened link;
+    open_on_pty(link);
+    close_pty_pair(link.pty); // the master side goes: the slave hangs up
     std::uint8_t packet[256];
     const auto start = clock_type::now();
-    EXPECT_EQ(read_packet(o.port, 30, packet), serial_status::lost);
+    EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::lost);
     EXPECT_LT(clock_type::now() - start, std::chrono::milliseconds(500));
-    close_port(o.port);
+    close_port(link.port);
 }
 
 TEST(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
 {
-    opened o;
-    open_on_pty(o, 12345); // not a standard rate
+    opened link;
+    open_on_pty(link, 12345); // not a standard rate
     struct termios2 line;
-    ASSERT_EQ(ioctl(static_cast<int>(o.port.handle.os), TCGETS2, &line), 0);
+    ASSERT_EQ(ioctl(static_cast<int>(link.port.handle.os), TCGETS2, &line), 0);
     EXPECT_EQ(line.c_ospeed, 12345u);
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
@@ -196,19 +196,19 @@ TEST(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
 
     // Every byte value passes through unchanged, both ways.
     const std::vector<std::uint8_t> all = counting_bytes(256);
-    write_all(o.pty.master, all);
+    write_all(link.pty.master, all);
     std::vector<std::uint8_t> got(256);
-    ASSERT_EQ(read_packet(o.port, 256, got.data()), serial_status::ok);
+    ASSERT_EQ(read_packet(link.port, 256, got.data()), serial_status::ok);
     EXPECT_EQ(got, all);
     const std::uint8_t odd[] = {'\r', '\n', 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF};
     for (std::uint8_t byte : odd) {
         bool gone = false;
-        ASSERT_TRUE(port_write(o.port.handle, &byte, 1, gone));
+        ASSERT_TRUE(port_write(link.port.handle, &byte, 1, gone));
     }
-    EXPECT_EQ(read_for(o.pty.master, 200, sizeof odd),
+    EXPECT_EQ(read_for(link.pty.master, 200, sizeof odd),
               std::vector<std::uint8_t>(odd, odd + sizeof odd));
-    close_port(o.port);
-    close_pty_pair(o.pty);
+    close_port(link.port);
+    close_pty_pair(link.pty);
 }
 
 TEST(OpenPort, RefusalsCarryTheSystemsNumber)
