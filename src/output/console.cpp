@@ -136,6 +136,20 @@ void console_say_list(const char* format, std::va_list values)
         put(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
 }
 
+void console_note(const char* format, ...)
+{
+    va_list values;
+    va_start(values, format);
+    console_note_list(format, values);
+    va_end(values);
+}
+
+void console_note_list(const char* format, std::va_list values)
+{
+    console_say_list(format, values);
+    std::fflush(stdout);
+}
+
 void console_catch_up()
 {
     if (kept.end != 0 || kept.lost != 0)

@@ -21,6 +21,11 @@ void console_message(const char* text, std::size_t length);
 [[gnu::format(printf, 1, 2)]] void console_say(const char* format, ...);
 [[gnu::format(printf, 1, 0)]] void console_say_list(const char* format, std::va_list values);
 
+// A rare message about the unit, the port or the log file: said like
+// console_say, and wanted at once also where standard output is a file.
+[[gnu::format(printf, 1, 2)]] void console_note(const char* format, ...);
+[[gnu::format(printf, 1, 0)]] void console_note_list(const char* format, std::va_list values);
+
 // Writes what waits, as far as the console takes it now.
 void console_catch_up();
 

@@ -4,7 +4,6 @@
 #include "output/messages.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace imutap {
 
@@ -29,7 +28,7 @@ void log_write_out(log_file& log)
         log.used = 0;
         if (log.failing) {
             log.failing = false;
-            console_say(log_written_again, static_cast<unsigned long long>(log.lines_lost));
+            console_note(log_written_again, static_cast<unsigned long long>(log.lines_lost));
         }
         return;
     }
@@ -50,7 +49,7 @@ void log_write_out(log_file& log)
         log.failing = true;
         char reason[256];
         error_text(error, reason, sizeof reason);
-        console_say(log_write_failed, reason);
+        console_note(log_write_failed, reason);
     }
 }
 

@@ -69,8 +69,7 @@ bool recover_port(run_context& run)
     log_write_out(run.log);
     if (run.port.open)
         close_port(run.port);
-    console_say(port_lost);
-    std::fflush(stdout);
+    console_note(port_lost);
     for (;;) {
         if (look_at_keyboard(run))
             return false;
@@ -78,8 +77,7 @@ bool recover_port(run_context& run)
         if (stop_requested())
             return false;
         if (open_port(run.choice, run.port, false)) {
-            console_say(port_back);
-            std::fflush(stdout);
+            console_note(port_back);
             run.notes.last_said = unit_note::none;
             return true;
         }

@@ -7,7 +7,6 @@
 #include "serial/deadline.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 namespace imutap {
 
@@ -185,10 +184,8 @@ void say_once(device_notes& notes, unit_note what, const char* format, ...)
     notes.last_said = what;
     va_list values;
     va_start(values, format);
-    console_say_list(format, values);
+    console_note_list(format, values);
     va_end(values);
-    // Rare, and wanted at once also where standard output is a file.
-    std::fflush(stdout);
 }
 
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
