@@ -8,19 +8,19 @@
 
 namespace imutap {
 
-// "COM" followed by one character: "COM1" by default, "COM" alone when the
-// -c value was empty.
-static void build_port_name(char digit, char (&name)[5])
+// The device the choice names: its path, or "COM" followed by one character
+// ("COM1" by default, "COM" alone when the -c value was empty), built in `name`.
+static const char* port_target(const port_choice& choice, char (&name)[5])
 {
     std::memcpy(name, "COM1", 5);
-    name[3] = digit;
+    name[3] = choice.digit;
+    return choice.path != nullptr ? choice.path : name;
 }
 
 bool port_is_file(const port_choice& choice, const char* file_name)
 {
     char name[5];
-    build_port_name(choice.digit, name);
-    return port_names_file(choice.path != nullptr ? choice.path : name, file_name);
+    return port_names_file(port_target(choice, name), file_name);
 }
 
 // The message of a step that reads the port's settings and writes them back.
@@ -44,8 +44,7 @@ static bool fail_step(serial_port& port, const char* message, bool report)
 bool open_port(const port_choice& choice, serial_port& port, bool report)
 {
     char name[5];
-    build_port_name(choice.digit, name);
-    const char* target = choice.path != nullptr ? choice.path : name;
+    const char* target = port_target(choice, name);
 
     port.ahead_start = port.ahead_end = 0;
     if (!port_create(target, port.handle)) {
