@@ -1,5 +1,5 @@
 // The logger run end to end against the emulated unit through a pty.
-#include "unit_session.h"
+#include "session_test.h"
 
 #include "motion.h"
 #include "packet_builder.h"
@@ -16,17 +16,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-class Acquisition : public testing::Test {
+class Acquisition : public session_test {
   protected:
-    void SetUp() override
-    {
-        begin_session(s);
-    }
-    void TearDown() override
-    {
-        end_session(s);
-    }
-
     // Streams `count` packets as fast as they go, then the unit falls silent;
     // `q` goes in once the logger has said so. Returns the log's lines.
     std::vector<std::string> log_all(int count, const std::vector<std::string>& logger_options,
@@ -41,8 +32,6 @@ class Acquisition : public testing::Test {
         EXPECT_EQ(wait_exit(s.logger, 5000), 0) << s.logger.said;
         return log_lines(s);
     }
-
-    unit_session s;
 };
 
 // The values part of a log line for the unit's packet with this counter,

@@ -1,5 +1,5 @@
 // The logger against a unit, a cable and an operator that misbehave.
-#include "unit_session.h"
+#include "session_test.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +15,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-class Hardening : public testing::Test {
+class Hardening : public session_test {
   protected:
-    void SetUp() override
-    {
-        begin_session(s);
-    }
-    void TearDown() override
-    {
-        end_session(s);
-    }
-
     // Lines 1 to n, each complete.
     void expect_lines_one_to(const std::vector<std::string>& lines, long long n)
     {
@@ -36,8 +27,6 @@ class Hardening : public testing::Test {
         const std::string log = read_file(s.dir + "/log.txt");
         EXPECT_TRUE(log.empty() || log.back() == '\n');
     }
-
-    unit_session s;
 };
 
 TEST_F(Hardening, AStopSignalWhileTheUnitIsSilentKeepsEveryLine)

@@ -1,5 +1,5 @@
 // The logger on a serial line that an earlier program left in some other state.
-#include "unit_session.h"
+#include "session_test.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +17,7 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-class LineState : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        begin_session(s);
-    }
-    void TearDown() override
-    {
-        end_session(s);
-    }
-
-    unit_session s;
-};
+class LineState : public session_test {};
 
 // The whole run on a line left raw, with software flow control both ways, and
 // with that plus hardware flow control, 7 bits, parity checked and marked and

@@ -1,6 +1,6 @@
 // The log file against a kill, a full disk, a second logger and a name that
 // is the serial port itself.
-#include "unit_session.h"
+#include "session_test.h"
 
 #include <gtest/gtest.h>
 
@@ -76,18 +76,7 @@ struct small_disk {
     }
 };
 
-class LogFile : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        begin_session(s);
-    }
-    void TearDown() override
-    {
-        end_session(s);
-    }
-    unit_session s;
-};
+class LogFile : public session_test {};
 
 TEST_F(LogFile, AKillLosesAtMostAboutASecondOfLines)
 {
