@@ -8,15 +8,17 @@
 
 namespace imutap {
 
-// The one timing the logger uses a port with, "queued or first byte": a
-// read returns at once with what the system has queued (at most what was
-// asked for), else waits at most `first_byte_wait_ms` (1 to 2^31 - 1) for a
-// first byte and returns with what has come; it never waits for more. A
-// write whose bytes cannot go out within `write_wait_ms` (the port's output
-// held) gives up; 0: a write waits as long as it takes.
+// The timing the logger uses a port with, "queued or first byte": a read
+// returns at once with what the system has queued (at most what was asked
+// for), else waits at most `first_byte_wait_ms` (1 to 2^31 - 1) for a first
+// byte and returns with what has come; it never waits for more. A packet
+// read does the same with `packet_wait_ms` (Linux: whole tenths of a second,
+// 100 to 25500). A write whose bytes cannot go out within `write_wait_ms`
+// (the port's output held) gives up; 0: a write waits as long as it takes.
 struct port_timing {
     std::uint32_t first_byte_wait_ms = 0;
     std::uint32_t write_wait_ms = 0;
+    std::uint32_t packet_wait_ms = 0;
 };
 
 // An open serial port. `os` is the file descriptor or the Windows handle.
@@ -38,6 +40,11 @@ enum class port_setup {
 struct port_read_result {
     std::uint32_t count = 0; // bytes stored
     bool gone = false; // the device has gone away (unplugged, hung up)
+    // The read's whole wait for a first byte ran out without one: how long
+    // that wait was asked to be (0 when bytes came, a signal ended the wait
+    // or the device is gone). A pause of the process inside the wait counts
+    // no more than this.
+    std::uint32_t waited_ms = 0;
 };
 
 // Each returns false on failure; last_error() then gives the system's number.
@@ -56,6 +63,11 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate);
 port_setup port_set_timing(port_handle& port, const port_timing& timing);
 // One read under the port's timing. A stop signal ends the wait early.
 port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted);
+// A read for the steady stream of packets: like port_read, but one system
+// call that waits at most `packet_wait_ms` for a first byte (Windows: one
+// ReadFile under the port's timing, as port_read). A stop signal ends the
+// wait early.
+port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted);
 // How many received bytes the system holds that no read has taken yet;
 // false when it cannot tell.
 bool port_queued(port_handle& port, std::uint32_t& count);

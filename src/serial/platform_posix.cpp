@@ -163,7 +163,8 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate)
     native.c_cflag &=
         ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
     native.c_cflag |= CS8 | CLOCAL | CREAD;
-    // Reads never block in the kernel: poll does the waiting.
+    // A read returns with what is queued; port_set_timing sets how long one
+    // may wait for a first byte.
     native.c_cc[VMIN] = 0;
     native.c_cc[VTIME] = 0;
 
@@ -185,14 +186,25 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate)
     return port_setup::done;
 }
 
-// The timing is kept in the handle: port_read and port_write wait by it.
+// The timing is kept in the handle: port_read and port_write wait by it. A
+// packet read waits in the tty itself (VMIN 0, VTIME the packet wait): a
+// read returns with the first byte, or empty once the wait has run out.
 port_setup port_set_timing(port_handle& port, const port_timing& timing)
 {
     if (timing.first_byte_wait_ms == 0 || timing.first_byte_wait_ms > 0x7FFFFFFFu ||
-        timing.write_wait_ms > 0x7FFFFFFFu) {
+        timing.write_wait_ms > 0x7FFFFFFFu || timing.packet_wait_ms < 100 ||
+        timing.packet_wait_ms > 25500 || timing.packet_wait_ms % 100 != 0) {
         errno = EINVAL;
         return port_setup::write_failed;
     }
+    const int fd = static_cast<int>(port.os);
+    struct termios2 native;
+    if (ioctl(fd, TCGETS2, &native) != 0)
+        return port_setup::read_failed;
+    native.c_cc[VMIN] = 0;
+    native.c_cc[VTIME] = static_cast<cc_t>(timing.packet_wait_ms / 100);
+    if (ioctl(fd, TCSETS2, &native) != 0)
+        return port_setup::write_failed;
     port.timing = timing;
     return port_setup::done;
 }
@@ -206,7 +218,9 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
         fd, POLLIN, 0
     };
     const int ready = poll(&wait_for, 1, static_cast<int>(port.timing.first_byte_wait_ms));
-    if (ready == 0 || (ready < 0 && errno == EINTR))
+    if (ready == 0)
+        return {0, false, port.timing.first_byte_wait_ms};
+    if (ready < 0 && errno == EINTR)
         return {0, false};
     if (ready < 0 || (wait_for.revents & POLLNVAL) != 0)
         return {0, true};
@@ -217,6 +231,24 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
     if (count == 0)
         return {0, true};
     return {0, errno != EAGAIN && errno != EINTR};
+}
+
+port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted)
+{
+    // One system call a packet: the tty waits for the first byte itself.
+    const int fd = static_cast<int>(port.os);
+    const ssize_t count = read(fd, buffer, wanted);
+    if (count > 0)
+        return {static_cast<std::uint32_t>(count), false};
+    if (count < 0)
+        return {0, errno != EAGAIN && errno != EINTR};
+    // Nothing within the wait, or a device that hung up: ask without waiting.
+    struct pollfd look {
+        fd, POLLIN, 0
+    };
+    if (poll(&look, 1, 0) > 0 && (look.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return {0, true};
+    return {0, false, port.timing.packet_wait_ms};
 }
 
 bool port_queued(port_handle& port, std::uint32_t& count)

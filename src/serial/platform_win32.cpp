@@ -124,7 +124,15 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
     DWORD count = 0;
     if (ReadFile(handle_of(port), buffer, wanted, &count, nullptr) == 0)
         return {0, device_gone(GetLastError())};
+    if (count == 0)
+        return {0, false, port.timing.first_byte_wait_ms};
     return {count, false};
+}
+
+port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted)
+{
+    // ReadFile is one call already: the packet path reads as every read does.
+    return port_read(port, buffer, wanted);
 }
 
 bool port_queued(port_handle& port, std::uint32_t& count)

@@ -61,7 +61,7 @@ bool open_port(const port_choice& choice, serial_port& port, bool report)
         return fail_step(port, step_message(line, port_get_line_failed, port_set_line_failed),
                          report);
     // A write whose byte cannot go out (the port's output held) gives up.
-    const port_timing timing{first_byte_wait_ms, write_wait_ms};
+    const port_timing timing{first_byte_wait_ms, write_wait_ms, packet_wait_ms};
     if (const port_setup set = port_set_timing(port.handle, timing); set != port_setup::done)
         return fail_step(port, step_message(set, port_get_timing_failed, port_set_timing_failed),
                          report);
@@ -75,10 +75,14 @@ bool close_port(serial_port& port)
     return port_close(port.handle);
 }
 
-port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted)
+using platform_read = port_read_result (*)(port_handle&, void*, std::uint32_t);
+
+// One read served from the read-ahead, refilled by `fill` when it is empty.
+static port_read_result read_ahead(serial_port& port, std::uint8_t* destination,
+                                   std::uint32_t wanted, platform_read fill)
 {
     if (port.ahead_start == port.ahead_end) {
-        const port_read_result got = port_read(port.handle, port.ahead, sizeof port.ahead);
+        const port_read_result got = fill(port.handle, port.ahead, sizeof port.ahead);
         if (got.count == 0)
             return got;
         port.ahead_start = 0;
@@ -89,6 +93,11 @@ port_read_result read_some(serial_port& port, std::uint8_t* destination, std::ui
     std::memcpy(destination, port.ahead + port.ahead_start, count);
     port.ahead_start += count;
     return port_read_result{count, false};
+}
+
+port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted)
+{
+    return read_ahead(port, destination, wanted, port_read);
 }
 
 std::uint32_t bytes_waiting(serial_port& port)
@@ -106,23 +115,16 @@ bool wait_for_byte(serial_port& port, std::uint32_t milliseconds)
     return milliseconds > 0 && port_wait(port.handle, milliseconds);
 }
 
-std::int64_t quiet_time(std::int64_t asked, std::int64_t took)
-{
-    return took > asked + pause_allowance_ms ? asked : took;
-}
-
 serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
                           std::int64_t silent_limit_ms)
 {
     std::uint32_t so_far = 0;
-    std::int64_t quiet_ms = 0; // run without a byte since the last one
+    std::int64_t quiet_ms = 0; // waited without a byte since the last one
     while (so_far < length) {
         if (stop_requested())
             return serial_status::interrupted;
-        // The clock only where the read may wait: a read served from the
-        // read-ahead returns at once.
-        const std::int64_t before = port.ahead_start == port.ahead_end ? elapsed_ms() : 0;
-        const port_read_result got = read_some(port, destination + so_far, length - so_far);
+        const port_read_result got =
+            read_ahead(port, destination + so_far, length - so_far, port_read_packet);
         if (got.gone)
             return serial_status::lost;
         if (got.count > 0) {
@@ -130,7 +132,7 @@ serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t*
             quiet_ms = 0;
             continue;
         }
-        quiet_ms += quiet_time(first_byte_wait_ms, elapsed_ms() - before);
+        quiet_ms += got.waited_ms;
         if (quiet_ms >= silent_limit_ms)
             return serial_status::silent;
     }

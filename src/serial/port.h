@@ -35,15 +35,14 @@ struct port_choice {
 
 constexpr std::uint32_t queue_size = 4096;
 constexpr std::uint32_t first_byte_wait_ms = 5;
+// A packet read waits this long for a first byte, in one system call: the
+// unit's silence is judged on a far longer time, in steps of this wait.
+constexpr std::uint32_t packet_wait_ms = 100;
 // The longest a write of a command may wait for the port to take it.
 constexpr std::uint32_t write_wait_ms = 1000;
 // A packet read that sees no byte for this long gives up, unless told a
 // longer limit for a unit that sends packets further apart.
 constexpr std::int64_t silent_unit_ms = 1000;
-// A wait for the port that ends later than asked by more than this was a
-// pause of the process (stopped and continued, held by a debugger, a virtual
-// machine or a laptop paused), not time in which the unit was heard from.
-constexpr std::int64_t pause_allowance_ms = 100;
 
 // Opens and sets up the port. On failure it prints the step's message with
 // the system's number (when `report` is set), closes what it opened and
@@ -69,16 +68,12 @@ std::uint32_t bytes_waiting(serial_port& port);
 // True when a read may now bring a byte (or find the device gone).
 bool wait_for_byte(serial_port& port, std::uint32_t milliseconds);
 
-// How much of a wait that was asked to last at most `asked` and took `took`
-// milliseconds counts as time without a byte: a pause counts as no time
-// beyond what was asked.
-std::int64_t quiet_time(std::int64_t asked, std::int64_t took);
-
 // Stores exactly `length` bytes at `destination`, however they arrive; takes
 // no byte beyond them. Ends early when the unit stays silent for
-// `silent_limit_ms`, the port is lost or a stop signal comes. Only time in
-// which the process ran and no byte came counts towards the silence: after a
-// pause of the process what the system queued meanwhile is read first.
+// `silent_limit_ms`, the port is lost or a stop signal comes. Only waits
+// that ran out without a byte count towards the silence, each as long as it
+// was asked to be: after a pause of the process what the system queued
+// meanwhile is read first.
 serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t* destination,
                           std::int64_t silent_limit_ms = silent_unit_ms);
 
