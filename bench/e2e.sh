@@ -10,7 +10,8 @@
 #    ceiling is a reader that only reads the same kind of stream from the
 #    tty in 4 KiB reads and throws it away.
 # 2. Paced: 1000 packets/s for 10 s; imutap's share of one core, beside the
-#    plain reader's on the same paced stream.
+#    plain reader's on the same paced stream, and the CPU per packet imutap
+#    spends above it.
 # 3. Silent: a unit that answers nothing, for 10 s; imutap's share of one
 #    core and its wake-ups per second.
 # 4. Port gone: the unit streams 10 packets, then its pty is hung up and
@@ -159,26 +160,29 @@ printf "median: imutap %.3f us CPU per packet all included (%.3f while streaming
 
 paced_packets=$((paced_rate * paced_seconds))
 echo "== $paced_rate packets/s for $paced_seconds s"
-printf "%-4s %12s %12s %7s %12s %12s %6s\n" run "plain %core" "imutap %core" ratio "us/pkt" "wake-ups/s" steal%
+printf "%-4s %12s %12s %7s %12s %12s %12s %6s\n" run "plain %core" "imutap %core" ratio "us/pkt" \
+    "us/pkt above" "wake-ups/s" steal%
 : > "$work/paced.txt"
 for run in $(seq 1 "$runs"); do
     ticks=$(cpu_ticks)
     plain_run "$paced_packets" "$paced_rate"
     read -r _ _ plain_share < "$work/plain.txt"
     logger_run "$paced_packets" "$paced_rate"
+    # "above": imutap's CPU per packet less the plain reader's, both from
+    # their shares of a core at the same rate.
     line=$(awk -v cpu="$(value stream_cpu_seconds "$report")" -v span="$(value stream_seconds "$report")" \
         -v switches="$(value voluntary_switches "$report")" -v wall="$(value wall_seconds "$report")" \
         -v rate=$paced_rate -v plain="$plain_share" -v steal="$(steal_percent "$ticks")" \
         'BEGIN { share = 100 * cpu / span
-                 printf "%.3f %.3f %.2f %.2f %.0f %s\n", plain, share, share / plain, cpu * 1e6 / (span * rate),
-                        switches / wall, steal }')
+                 printf "%.3f %.3f %.2f %.2f %.2f %.0f %s\n", plain, share, share / plain, cpu * 1e6 / (span * rate),
+                        (share - plain) * 1e4 / rate, switches / wall, steal }')
     echo "$line" >> "$work/paced.txt"
     # shellcheck disable=SC2086
-    printf "%-4s %12s %12s %7s %12s %12s %6s\n" "$run" $line
+    printf "%-4s %12s %12s %7s %12s %12s %12s %6s\n" "$run" $line
 done
-printf "median: imutap %.3f %% of one core while streaming, the plain reader %.3f %%: %.2f times; %.0f wake-ups/s\n" \
+printf "median: imutap %.3f %% of one core while streaming, the plain reader %.3f %%: %.2f times; %.2f us a packet above it; %.0f wake-ups/s\n" \
     "$(column_median 2 paced.txt)" "$(column_median 1 paced.txt)" "$(column_median 3 paced.txt)" \
-    "$(column_median 5 paced.txt)"
+    "$(column_median 5 paced.txt)" "$(column_median 6 paced.txt)"
 
 # imutap on a unit started with these emulator options, ended with q after
 # `seconds`; one line of figures appended to $work/$name.txt.
