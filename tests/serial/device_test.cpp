@@ -125,7 +125,6 @@ std::string commands(fake_unit& unit)
     return text;
 }
 
-// Time from each command of `letter` to the command after it.
 // The unit stamps each byte when the pty has handed it over and its thread
 // has woken for it; that may take a few hundred microseconds longer for one
 // byte than for the next (888 us seen for a 1 ms wait), so a gap it sees may
@@ -133,6 +132,7 @@ std::string commands(fake_unit& unit)
 // at all would still show gaps well below the slack.
 constexpr std::chrono::microseconds stamp_slack{500};
 
+// Time from each command of `letter` to the command after it.
 std::vector<std::chrono::microseconds> gaps_after(fake_unit& unit, std::uint8_t letter)
 {
     std::lock_guard<std::mutex> hold(unit.lock);
