@@ -45,13 +45,14 @@ inline void log_put_line(log_file& log, const char* line, std::size_t length)
     log.used += length;
 }
 
-// Writes out what is held when the last timed write is an interval ago.
-inline void log_write_due(log_file& log, std::int64_t now_ms)
+// Whether the last timed write is an interval ago: the caller writes out
+// now, and the next interval starts.
+inline bool log_write_due(log_file& log, std::int64_t now_ms)
 {
     if (now_ms - log.last_write_ms < log_write_interval_ms)
-        return;
+        return false;
     log.last_write_ms = now_ms;
-    log_write_out(log);
+    return true;
 }
 
 // Writes out what is held and closes the file; false when the close failed.

@@ -5,9 +5,9 @@
 
 namespace imutap {
 
-static double clock_seconds(clock_ms_fn clock)
+static double clock_seconds(std::int64_t clock_ms)
 {
-    return static_cast<double>(clock()) * 0.001;
+    return static_cast<double>(clock_ms) * 0.001;
 }
 
 static char* put_value(char* at, double value)
@@ -49,9 +49,9 @@ static char* put_count(char* at, std::uint32_t packets_read)
 // The reconstructed time for this call, or false when the output period
 // leaves the line out.
 static bool reconstructed_time(double dt, std::uint32_t packets_read, double output_period,
-                               time_state& state, clock_ms_fn clock, double& line_time)
+                               time_state& state, std::int64_t clock_ms, double& line_time)
 {
-    state.now = clock_seconds(clock);
+    state.now = clock_seconds(clock_ms);
     if (state.first_call) {
         state.base_time = state.now;
         state.last_written = state.now;
@@ -73,16 +73,16 @@ static bool reconstructed_time(double dt, std::uint32_t packets_read, double out
 }
 
 std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_read,
-                          const std::uint8_t* packet)
+                          const std::uint8_t* packet, std::int64_t clock_ms)
 {
     char* at = put_count(line, packets_read);
     if (writer.dos_time) {
-        writer.times.now = clock_seconds(writer.clock);
+        writer.times.now = clock_seconds(clock_ms);
         at = put_value(at, writer.times.now);
     } else if (writer.dt >= 0.0) {
         double line_time = 0.0;
         if (!reconstructed_time(writer.dt, packets_read, writer.output_period, writer.times,
-                                writer.clock, line_time))
+                                clock_ms, line_time))
             return 0;
         at = put_value(at, line_time);
     }
@@ -94,7 +94,8 @@ void output_packet(log_writer& writer, std::uint32_t packets_read, const std::ui
                    std::FILE* log)
 {
     char line[log_line_capacity];
-    const std::size_t length = make_log_line(line, writer, packets_read, packet);
+    const std::int64_t clock_ms = log_line_needs_clock(writer) ? writer.clock() : 0;
+    const std::size_t length = make_log_line(line, writer, packets_read, packet, clock_ms);
     if (length != 0)
         std::fwrite(line, 1, length, log);
 }

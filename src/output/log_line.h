@@ -34,14 +34,22 @@ struct log_writer {
 // Room for the longest line: a 320-character time column and 15 values.
 constexpr std::size_t log_line_capacity = 1024;
 
-// Makes at most one log line for an accepted packet in `line`
-// (log_line_capacity bytes); returns its length, line end included. With
-// dt >= 0 and no DOS time the line is left out (length 0) when it would come
-// less than output_period seconds after the previous one.
-std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_read,
-                          const std::uint8_t* packet);
+// Whether the line's time column needs the clock: a DOS time, or a
+// reconstructed time (dt >= 0).
+inline bool log_line_needs_clock(const log_writer& writer)
+{
+    return writer.dos_time || writer.dt >= 0.0;
+}
 
-// The same line, written to a stdio stream.
+// Makes at most one log line for an accepted packet in `line`
+// (log_line_capacity bytes) at the clock reading `clock_ms`; returns its
+// length, line end included. With dt >= 0 and no DOS time the line is left
+// out (length 0) when it would come less than output_period seconds after
+// the previous one.
+std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_read,
+                          const std::uint8_t* packet, std::int64_t clock_ms);
+
+// The same line at the writer's clock, written to a stdio stream.
 void output_packet(log_writer& writer, std::uint32_t packets_read, const std::uint8_t* packet,
                    std::FILE* log);
 

@@ -3,6 +3,7 @@
 #include "output/console.h"
 #include "output/console_platform.h"
 #include "output/display.h"
+#include "output/line_batch.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
 #include "output/messages.h"
@@ -31,6 +32,7 @@ struct run_context {
     serial_port port{};
     run_state state{};
     log_writer writer{};
+    line_batch lines{};
     device_notes notes{};
     bool key_taken = false; // this pass's one key has been read
     std::uint8_t packet[256] = {};
@@ -63,10 +65,18 @@ bool look_at_keyboard(run_context& run)
     return take_key(run);
 }
 
+// Makes the lines of the packets kept for them, and hands everything the
+// log holds to the system.
+void write_out_log(run_context& run)
+{
+    make_batched_lines(run.lines, run.writer, run.log);
+    log_write_out(run.log);
+}
+
 // Waits for a lost port to come back, trying to open it about once a second.
 bool recover_port(run_context& run)
 {
-    log_write_out(run.log);
+    write_out_log(run);
     if (run.port.open)
         close_port(run.port);
     console_note(port_lost);
@@ -116,7 +126,7 @@ bool read_one_packet(run_context& run)
         case serial_status::interrupted: return false;
         case serial_status::silent: {
             // The lines read so far go out before the unit is waited for.
-            log_write_out(run.log);
+            write_out_log(run);
             say_once(run.notes, unit_note::silent, unit_silent,
                      static_cast<double>(run.silent_limit_ms) / 1000.0);
             if (look_at_keyboard(run) || !bring_up_unit(run))
@@ -194,14 +204,12 @@ void acquire(run_context& run)
             if (i + 1 < options.decimation && look_inside_pass(run, key))
                 return;
         }
-        if (!run.state.last_bad) {
-            char line[log_line_capacity];
-            const std::size_t length =
-                make_log_line(line, run.writer, run.state.packets_read, run.packet);
-            if (length != 0)
-                log_put_line(run.log, line, length);
-        }
-        log_write_due(run.log, elapsed_ms());
+        const std::int64_t now_ms = elapsed_ms();
+        if (!run.state.last_bad)
+            batch_line(run.lines, run.writer, run.log, run.state.packets_read, run.packet,
+                       run.state.packet_length, now_ms);
+        if (log_write_due(run.log, now_ms))
+            write_out_log(run);
         // A pass takes one key at most.
         if (run.key_taken ? run_ends(run) : take_key(run))
             return;
@@ -255,6 +263,7 @@ int run_acquisition(const run_options& options, log_file& log)
         std::fprintf(stderr, port_cannot_close, code);
     }
     keyboard_end();
+    make_batched_lines(run.lines, run.writer, log);
     const bool closed = log_close(log);
     // What the console could not take yet goes out now, waiting for it if
     // need be: nothing is acquired any more, and the log is safe.

@@ -1,0 +1,76 @@
+// Log lines made in batches come out byte for byte as lines made one at a
+// time: in order, each at its own pass's clock reading, none left behind.
+#include "output/line_batch.h"
+
+#include "files.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace imutap;
+
+namespace {
+
+std::int64_t clock_now_ms = 0;
+std::int64_t fake_clock()
+{
+    return clock_now_ms;
+}
+
+} // namespace
+
+TEST(LineBatch, LinesComeOutAsIfMadeOneByOne)
+{
+    struct row {
+        double dt;
+        bool dos_time;
+        double output_period;
+    };
+    // Count only; the clock; a reconstructed time that skips lines, falls
+    // behind the clock and is pulled back to it.
+    for (const row& r : {row{-1.0, false, 0.0}, row{0.0, true, 0.0}, row{0.002, false, 0.005}}) {
+        std::uint8_t packet[30] = {0xFF, 0x7F, 0xFF, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x01, 0x02};
+        std::vector<std::int64_t> clocks;
+        for (std::int64_t i = 0, ms = 3; i < 2 * static_cast<std::int64_t>(line_batch_size) + 7;
+             ++i)
+            clocks.push_back(ms += (i % 17 == 0) ? 40 : 1);
+
+        std::string expected;
+        {
+            char* text = nullptr;
+            std::size_t size = 0;
+            std::FILE* stream = open_memstream(&text, &size);
+            log_writer writer{'a', r.dt, r.dos_time, r.output_period, {}, fake_clock};
+            for (std::size_t i = 0; i < clocks.size(); ++i) {
+                packet[28] = static_cast<std::uint8_t>(i);
+                clock_now_ms = clocks[i];
+                output_packet(writer, static_cast<std::uint32_t>(i + 1), packet, stream);
+            }
+            std::fclose(stream);
+            expected.assign(text, size);
+            std::free(text);
+        }
+
+        temp_dir dir("imutap-batch");
+        const std::string path = dir.path + "/log.txt";
+        std::vector<char> buffer(4096);
+        imutap::log_file log;
+        int error = 0;
+        ASSERT_EQ(log_open(path.c_str(), log, buffer.data(), buffer.size(), error),
+                  file_open_result::opened);
+        log_writer writer{'a', r.dt, r.dos_time, r.output_period, {}, nullptr};
+        line_batch batch;
+        for (std::size_t i = 0; i < clocks.size(); ++i) {
+            packet[28] = static_cast<std::uint8_t>(i);
+            batch_line(batch, writer, log, static_cast<std::uint32_t>(i + 1), packet, 30,
+                       clocks[i]);
+        }
+        make_batched_lines(batch, writer, log);
+        ASSERT_TRUE(log_close(log));
+        EXPECT_EQ(read_file(path), expected) << r.dt << ' ' << r.dos_time;
+    }
+}
