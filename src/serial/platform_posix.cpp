@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace imutap {
@@ -236,8 +237,11 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
 port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted)
 {
     // One system call a packet: the tty waits for the first byte itself.
+    // Made directly: once the keyboard watcher runs, libc's read() wraps
+    // every call in thread-cancellation bookkeeping, which the logger, never
+    // cancelling a thread, has no use for.
     const int fd = static_cast<int>(port.os);
-    const ssize_t count = read(fd, buffer, wanted);
+    const auto count = static_cast<ssize_t>(syscall(SYS_read, fd, buffer, wanted));
     if (count > 0)
         return {static_cast<std::uint32_t>(count), false};
     if (count < 0)
