@@ -11,7 +11,9 @@ namespace imutap {
 
 // Writes a display line when the console takes it now; skips it otherwise,
 // and also while messages still wait. A line the console takes only part of
-// is finished before anything else is written.
+// is finished before anything else is written. At a terminal or a pipe a
+// line that comes less than 50 ms after the last write goes out with the
+// next one (or before the next message, or when the run waits for the unit).
 void console_show(const char* line, std::size_t length);
 
 // Writes a message, or keeps it to be written once the console takes output

@@ -18,6 +18,11 @@ void console_begin();
 // ever again (its reader gone). Output that never holds a writer up (a file)
 // goes through the standard output stream as ever.
 std::ptrdiff_t console_write_now(const char* bytes, std::size_t count);
+// True when every write reaches standard output's reader at once, each
+// waking it: a terminal or a pipe, where the stream is unbuffered. False for
+// a file or /dev/null, which the stream buffers.
+bool console_writes_at_once();
+
 // Writes all of it to standard output, waiting as long as that takes; false
 // on failure (or when a signal ends the wait).
 bool console_write_all(const char* bytes, std::size_t count);

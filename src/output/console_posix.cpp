@@ -121,6 +121,11 @@ std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
     return errno == EAGAIN || errno == EINTR ? 0 : -1;
 }
 
+bool console_writes_at_once()
+{
+    return console.may_wait;
+}
+
 bool console_write_all(const char* bytes, std::size_t count)
 {
     if (!console.may_wait)

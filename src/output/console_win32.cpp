@@ -22,6 +22,9 @@ struct stop_signals {
 };
 stop_signals stop;
 
+// Standard output is a console, written unbuffered.
+bool output_is_console = false;
+
 // How long a close, logoff or shutdown event waits for the log file; the
 // system ends the process a few seconds after the event in any case.
 constexpr DWORD close_event_wait_ms = 4000;
@@ -127,8 +130,10 @@ void console_begin()
     // all: at a console each must show at once.
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    if (GetFileType(output) == FILE_TYPE_CHAR && GetConsoleMode(output, &mode) != 0)
+    if (GetFileType(output) == FILE_TYPE_CHAR && GetConsoleMode(output, &mode) != 0) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
+        output_is_console = true;
+    }
 
     stop_handlers_begin();
 }
@@ -152,6 +157,11 @@ std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
 {
     std::fwrite(bytes, 1, count, stdout);
     return static_cast<std::ptrdiff_t>(count);
+}
+
+bool console_writes_at_once()
+{
+    return output_is_console;
 }
 
 bool console_write_all(const char* bytes, std::size_t count)

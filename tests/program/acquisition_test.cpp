@@ -125,6 +125,18 @@ TEST_F(Acquisition, DecimationThinsTheLogButNotTheConsole)
     EXPECT_EQ(count, 4);
 }
 
+TEST_F(Acquisition, EveryDisplayLineOfAFastStreamShowsBeforeTheNextMessage)
+{
+    // At full speed the display lines come far faster than they are
+    // written: they go out together, none lost, all before the message.
+    ASSERT_EQ(log_all(3000, {"-m", "c"}).size(), 3000u);
+    const std::string& out = s.logger.said;
+    const std::size_t silent = out.find("AHRS silent for 1 s");
+    ASSERT_NE(silent, std::string::npos);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 300);
+    EXPECT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(silent), out.end(), '\r'), 0);
+}
+
 TEST_F(Acquisition, ABadPacketIsReportedAndNeitherLoggedNorShown)
 {
     const std::vector<std::string> lines =
