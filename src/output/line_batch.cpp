@@ -1,6 +1,6 @@
 #include "output/line_batch.h"
 
-#include <cstring>
+#include "packet/packet.h"
 
 namespace imutap {
 
@@ -33,7 +33,7 @@ void batch_line(line_batch& batch, log_writer& writer, log_file& log, std::uint3
     batched_packet& kept = batch.packets[batch.count];
     kept.packets_read = packets_read;
     kept.clock_ms = clock_ms;
-    std::memcpy(kept.bytes, packet, length);
+    copy_packet_bytes(kept.bytes, packet, length);
     if (++batch.count == line_batch_size)
         make_batched_lines(batch, writer, log);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace imutap {
 
@@ -12,6 +13,19 @@ constexpr std::uint8_t packet_header = 0xFF;
 
 // Size of the one packet buffer the run reuses; a packet is at most 255 bytes.
 constexpr std::size_t packet_buffer_size = 256;
+
+// Copies `count` bytes of a packet. The 16 to 32 bytes of a whole packet are
+// copied inline, as two overlapping halves: after every wake-up a call into
+// the C library's copy costs more than the copy itself.
+inline void copy_packet_bytes(std::uint8_t* to, const std::uint8_t* from, std::size_t count)
+{
+    if (count >= 16 && count <= 32) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + count - 16, from + count - 16, 16);
+        return;
+    }
+    std::memcpy(to, from, count);
+}
 
 // Bytes per packet for a mode letter: 30 in angle mode ('a'), 24 in scaled
 // ('c') and voltage ('r') mode, 0 for a letter that has no layout.

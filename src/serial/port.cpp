@@ -2,6 +2,7 @@
 
 #include "output/console_platform.h"
 #include "output/messages.h"
+#include "packet/packet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -90,7 +91,7 @@ static port_read_result read_ahead(serial_port& port, std::uint8_t* destination,
     }
     const std::uint32_t buffered = port.ahead_end - port.ahead_start;
     const std::uint32_t count = wanted < buffered ? wanted : buffered;
-    std::memcpy(destination, port.ahead + port.ahead_start, count);
+    copy_packet_bytes(destination, port.ahead + port.ahead_start, count);
     port.ahead_start += count;
     return port_read_result{count, false};
 }
