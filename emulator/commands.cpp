@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "mono_clock.h"
 #include "packet_builder.h"
 
 namespace imutap_emu {
@@ -11,12 +12,23 @@ constexpr std::uint8_t get_command = 'G';
 constexpr std::uint8_t continuous_command = 'C';
 
 // Why the unit lets this byte pass unanswered, or nullptr.
-const char* reason_to_ignore(std::uint8_t byte, unit_state& unit, std::int64_t now)
+bool is_mode_letter(std::uint8_t byte)
+{
+    return byte != stop_command && byte != get_command && byte != continuous_command;
+}
+
+const char* reason_to_ignore(std::uint8_t byte, const emu_options& options, unit_state& unit,
+                             std::int64_t now)
 {
     if (unit.finished)
         return "all packets sent, unit silent for good";
     if (unit_silent(unit, now))
         return "unit silent";
+    if (is_mode_letter(byte) && unit.letter_after_stop) {
+        unit.letter_after_stop = false;
+        if (options.ignore_letter_after_stop)
+            return "--ignore-after-p";
+    }
     std::int64_t& left = unit.ignore_left[byte];
     if (left == 0)
         return nullptr;
@@ -44,13 +56,25 @@ void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, 
         note(log, now, "G: one %zu-byte packet (counter %u)", length, unsigned(seq & 0xFFFF));
 }
 
-void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const emu_log& log,
-                 std::int64_t now)
+void queue_answer(out_queue& queue, std::uint8_t reply)
 {
-    unit.mode = char(byte);
-    std::uint8_t reply = std::uint8_t(byte - 32);
     *queue_reserve(queue, 1) = reply;
     queue_commit(queue, 1, queue_item{});
+}
+
+void select_mode(std::uint8_t byte, const emu_options& options, unit_state& unit, out_queue& queue,
+                 const emu_log& log, std::int64_t now)
+{
+    unit.mode = static_cast<char>(byte);
+    const auto reply = static_cast<std::uint8_t>(byte - 32);
+    if (options.answer_late_ms > 0) {
+        unit.late_answers.push_back(
+            late_answer{now + std::int64_t{options.answer_late_ms} * ns_per_ms, reply});
+        note(log, now, "%s: mode %s, answer %s in %u ms", byte_name(byte).c_str(),
+             byte_name(byte).c_str(), byte_name(reply).c_str(), options.answer_late_ms);
+        return;
+    }
+    queue_answer(queue, reply);
     note(log, now, "%s: mode %s, answered %s", byte_name(byte).c_str(), byte_name(byte).c_str(),
          byte_name(reply).c_str());
 }
@@ -60,7 +84,7 @@ void select_mode(std::uint8_t byte, unit_state& unit, out_queue& queue, const em
 void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit,
                     out_queue& queue, const emu_log& log, std::int64_t now)
 {
-    if (const char* reason = reason_to_ignore(byte, unit, now)) {
+    if (const char* reason = reason_to_ignore(byte, options, unit, now)) {
         note(log, now, "%s: not answered (%s)", byte_name(byte).c_str(), reason);
         return;
     }
@@ -69,6 +93,7 @@ void handle_command(std::uint8_t byte, const emu_options& options, unit_state& u
     switch (byte) {
     case stop_command:
         unit.streaming = false;
+        unit.letter_after_stop = true;
         note(log, now, "P: output stopped (%zu queued bytes dropped)", cut.bytes);
         break;
     case get_command: answer_get(options, unit, queue, log, now); break;
@@ -77,8 +102,25 @@ void handle_command(std::uint8_t byte, const emu_options& options, unit_state& u
             unit_start_streaming(unit, now);
         note(log, now, "C: continuous output");
         break;
-    default: select_mode(byte, unit, queue, log, now); break;
+    default: select_mode(byte, options, unit, queue, log, now); break;
     }
+}
+
+std::int64_t queue_late_answers(unit_state& unit, out_queue& queue, std::int64_t now)
+{
+    std::size_t sent = 0;
+    for (const late_answer& answer : unit.late_answers) {
+        if (answer.due > now || !queue_has_room(queue, 1, 1))
+            break;
+        queue_answer(queue, answer.byte);
+        ++sent;
+    }
+    unit.late_answers.erase(unit.late_answers.begin(),
+                            unit.late_answers.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (unit.late_answers.empty())
+        return -1;
+    const std::int64_t due = unit.late_answers.front().due;
+    return due > now ? due : now + ns_per_ms; // waits for room in the queue
 }
 
 } // namespace imutap_emu

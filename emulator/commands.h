@@ -26,4 +26,9 @@ constexpr std::size_t command_reply_room = 30;
 void handle_command(std::uint8_t byte, const emu_options& options, unit_state& unit,
                     out_queue& queue, const emu_log& log, std::int64_t now);
 
+// With --answer-late: queues the answers to mode letters whose time has come, as far
+// as the queue has room. Returns when to look again (monotonic ns: when the next one is
+// due, or a millisecond on while one waits for room), or -1 when none waits.
+std::int64_t queue_late_answers(unit_state& unit, out_queue& queue, std::int64_t now);
+
 } // namespace imutap_emu

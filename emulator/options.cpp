@@ -24,6 +24,8 @@ enum class opt_id {
     hold,
     line,
     ignore,
+    ignore_after_p,
+    answer_late,
     short_g,
     log_commands,
     keys,
@@ -55,6 +57,8 @@ constexpr option_entry option_table[] = {
     {"hold-output", 0, true, opt_id::hold},
     {"line", 0, true, opt_id::line},
     {"ignore", 0, true, opt_id::ignore},
+    {"ignore-after-p", 0, false, opt_id::ignore_after_p},
+    {"answer-late", 0, true, opt_id::answer_late},
     {"short-g", 0, true, opt_id::short_g},
     {"log-commands", 0, true, opt_id::log_commands},
     {"keys", 0, true, opt_id::keys},
@@ -191,6 +195,12 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
             }
         return bad_value("want raw, xonxoff or 7e1-rtscts");
     case opt_id::ignore: return parse_ignore(value, options.ignore_times, error);
+    case opt_id::ignore_after_p: options.ignore_letter_after_stop = true; return true;
+    case opt_id::answer_late:
+        if (!parse_unsigned(value, max_ms, number))
+            return bad_value("want milliseconds from 0 to 86400000");
+        options.answer_late_ms = static_cast<std::uint32_t>(number);
+        return true;
     case opt_id::short_g: {
         std::uint64_t times = 0;
         bool has_times = false;

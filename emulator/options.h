@@ -45,6 +45,8 @@ struct emu_options {
     std::vector<index_range> drop_byte;
     std::vector<unit_event> events; // sorted by packet
     std::int64_t ignore_times[256] = {}; // 0: answered; always; or ignored this many times
+    bool ignore_letter_after_stop = false; // the first mode letter after each P
+    std::uint32_t answer_late_ms = 0; // each mode letter answered this much later
     bool has_short_g = false;
     std::uint64_t short_g_bytes = 0;
     std::int64_t short_g_times = always;

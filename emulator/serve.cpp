@@ -318,8 +318,10 @@ int serve(const emu_options& options, serve_state& state, const emu_log& log,
         unplug_when_read(options, state, now, wake);
         hold_when_read(state, log, now, wake);
         end_silence_if_over(state.unit, log, now);
-        if (pty_open(state.link))
+        if (pty_open(state.link)) {
+            earliest(wake, queue_late_answers(state.unit, state.queue, now));
             refill_stream(options, state.unit, state.queue, now);
+        }
 
         earliest(wake, stream_due_time(options, state.unit, state.queue, now));
         if (state.next_byte_at > now && queue_writable(state.queue) > 0)

@@ -24,6 +24,8 @@ void unit_power_on(const emu_options& options, unit_state& unit, std::int64_t no
     unit.mode = 'a';
     unit.streaming = false;
     unit.silent_until = 0;
+    unit.letter_after_stop = false;
+    unit.late_answers.clear();
     if (options.streaming_at_power_on && !unit.finished)
         unit_start_streaming(unit, now);
 }

@@ -5,8 +5,15 @@
 #include "out_queue.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace imutap_emu {
+
+// An answer to a mode letter that goes out at `due` (monotonic ns).
+struct late_answer {
+    std::int64_t due = 0;
+    std::uint8_t byte = 0;
+};
 
 // What the emulated unit remembers. The sequence number, the stream counts and the
 // fault budgets last for the whole run; mode and streaming go back to their power-on
@@ -23,6 +30,9 @@ struct unit_state {
     std::int64_t pace_origin = 0; // when the current paced run began
     std::uint64_t pace_built = 0; // packets built since pace_origin
     std::int64_t ignore_left[256] = {};
+    bool letter_after_stop = false; // a P came, and no mode letter since
+    std::vector<late_answer> late_answers; // oldest first
+
     std::int64_t short_g_left = 0;
 };
 

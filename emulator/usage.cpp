@@ -44,6 +44,8 @@ void print_usage(std::FILE* out)
         "                            checked and marked, the 8th bit stripped\n"
         "      --ignore CMDS[:K]     never answer (or not the first K times) the command\n"
         "                            bytes CMDS, e.g. G, P:2, GP, a:3; comma-separated\n"
+        "      --ignore-after-p      leave the first mode letter after each P unanswered\n"
+        "      --answer-late MS      answer each mode letter MS ms after it came\n"
         "      --short-g K[:TIMES]   answer G with the first K bytes of the packet only\n"
         "                            (only the first TIMES times)\n"
         "\n"
