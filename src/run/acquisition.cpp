@@ -94,13 +94,21 @@ bool recover_port(run_context& run)
     }
 }
 
+// The exchange's interruption: the keyboard and the stop signals, looked at
+// once a round.
+bool exchange_interrupted(void* context)
+{
+    return look_at_keyboard(*static_cast<run_context*>(context));
+}
+
 // init_device again and again until the unit streams. False when the run
 // is to end.
 bool bring_up_unit(run_context& run)
 {
+    const interruption stop{exchange_interrupted, &run};
     for (;;) {
         const serial_status status = init_device(run.port, run.options.mode, run.choice.baud_rate,
-                                                 run.state.packet_length, run.notes);
+                                                 run.state.packet_length, run.notes, stop);
         switch (status) {
         case serial_status::ok: return true;
         case serial_status::interrupted: return false;

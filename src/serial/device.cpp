@@ -6,6 +6,7 @@
 #include "packet/packet.h"
 #include "serial/deadline.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 namespace imutap {
@@ -21,6 +22,7 @@ constexpr std::uint8_t command_continuous = 'C';
 struct exchange {
     serial_port& port;
     std::uint8_t* buffer;
+    const interruption& stop;
     bool lost = false;
     bool held = false; // a command could not go out in time
 };
@@ -58,6 +60,11 @@ serial_status ended_early(const exchange& talk, device_notes& notes, char mode)
     return serial_status::ok;
 }
 
+bool interrupted(const exchange& talk)
+{
+    return talk.stop.requested != nullptr && talk.stop.requested(talk.stop.context);
+}
+
 // The end of a step that begins now: it is past its limit once more than
 // exchange_step_limit_ms have gone by.
 deadline step_deadline()
@@ -70,32 +77,46 @@ bool step_over(deadline step)
     return deadline_passed(step, elapsed_ms());
 }
 
-std::uint32_t step_left_ms(deadline step)
+// How long one quieting round goes on reading what has come after its
+// first read: a backlog is read away in a round or two, however large, while
+// a device that keeps sending cannot hold a round up.
+constexpr std::int64_t round_read_limit_ms = 50;
+
+// The rest of what has come, read and dropped: reads that wait at most
+// first_byte_wait_ms each, until one brings nothing or the round's time to
+// read is up. Returns the bytes read.
+std::uint32_t read_away(exchange& talk)
 {
-    return static_cast<std::uint32_t>(deadline_left_ms(step, elapsed_ms()));
+    const deadline until = deadline_after(elapsed_ms(), round_read_limit_ms);
+    std::uint32_t count = 0;
+    for (;;) {
+        const std::uint32_t more = receive(talk, 255);
+        count += more;
+        if (more == 0 || talk.lost || stop_requested() || deadline_passed(until, elapsed_ms()))
+            return count;
+    }
 }
 
-// "P", wait 100 ms, read what came; again until a read brings nothing.
-// Reads that keep bringing bytes may be a backlog queued before the first "P"
-// being emptied, 255 bytes a round: while what waits to be read keeps
-// shrinking the unit has stopped, and the step's second counts from the
-// latest round in which it shrank.
+// "P", wait 100 ms, read what came; again until a read brings nothing. Each
+// round reads away all that has come, so a round that brings bytes means a
+// unit still sending: a backlog queued before the first "P" is gone after
+// the first round or two. Rounds that keep bringing bytes for a second are a
+// unit that does not stop.
 serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
 {
-    deadline step = step_deadline();
-    std::uint32_t waiting_before = bytes_waiting(talk.port);
+    const deadline step = step_deadline();
     for (;;) {
         send(talk, command_stop);
         sleep_ms(100);
-        const std::uint32_t count = receive(talk, 255);
+        std::uint32_t count = receive(talk, 255);
+        if (count > 0 && !talk.lost)
+            count += read_away(talk);
         if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
             return early;
         if (count == 0)
             return serial_status::ok;
-        const std::uint32_t waiting = bytes_waiting(talk.port);
-        if (waiting < waiting_before)
-            step = step_deadline();
-        waiting_before = waiting;
+        if (interrupted(talk))
+            return serial_status::interrupted;
         if (step_over(step)) {
             say_once(notes, unit_note::keeps_sending, unit_keeps_sending);
             return serial_status::silent;
@@ -103,30 +124,53 @@ serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
     }
 }
 
+// A unit busy finishing a packet or still waking up may let a mode letter
+// pass: the letter is sent again at the exchange's own pace (1 ms, then a
+// read that waits first_byte_wait_ms for the answer) this many times, and
+// from then on each letter waits longer for its answer, from
+// first_slow_wait_ms and doubling up to slowest_wait_ms, so that a unit that
+// is off costs a few wake-ups a second and one that comes back is asked
+// again within half a second.
+constexpr int letters_at_full_pace = 12;
+constexpr std::uint32_t first_slow_wait_ms = 10;
+constexpr std::uint32_t slowest_wait_ms = 500;
+
 // The mode letter until the unit acknowledges it; other bytes are dropped.
-// When a letter brings no byte at all the unit may be off or unplugged: the
-// exchange then waits for its first byte, read at once, or the end of the
-// step, so that a silent unit costs a few wake-ups a second, not hundreds.
+// After a second without an acknowledgement this is said once; a unit that
+// sent other bytes meanwhile is quieted again, one that sent nothing is
+// asked on.
 serial_status select_mode(exchange& talk, device_notes& notes, char mode)
 {
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
         return serial_status::ok;
-    const deadline step = step_deadline();
+    deadline step = step_deadline();
+    bool other_bytes = false; // since the step began
+    int letters = 0;
+    std::uint32_t answer_wait_ms = 0; // beyond the read's own wait
     for (;;) {
         send(talk, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
-        if (receive(talk, 1) == 0 && wait_for_byte(talk.port, step_left_ms(step)))
-            receive(talk, 1);
+        std::uint32_t count = receive(talk, 1);
+        if (count == 0 && answer_wait_ms > 0 && wait_for_byte(talk.port, answer_wait_ms))
+            count = receive(talk, 1);
         if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
         if (talk.buffer[0] == acknowledgement)
             return serial_status::ok;
+        other_bytes = other_bytes || count > 0;
+        if (++letters >= letters_at_full_pace)
+            answer_wait_ms = answer_wait_ms == 0 ? first_slow_wait_ms
+                                                 : std::min(2 * answer_wait_ms, slowest_wait_ms);
+        if (interrupted(talk))
+            return serial_status::interrupted;
         if (step_over(step)) {
             say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
-            return serial_status::silent;
+            if (other_bytes)
+                return serial_status::silent;
+            step = step_deadline();
         }
     }
 }
@@ -189,10 +233,11 @@ void say_once(device_notes& notes, unit_note what, const char* format, ...)
 }
 
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
-                          std::uint32_t& packet_length, device_notes& notes)
+                          std::uint32_t& packet_length, device_notes& notes,
+                          const interruption& stop)
 {
     std::uint8_t buffer[256];
-    exchange talk{port, buffer};
+    exchange talk{port, buffer, stop};
 
     if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
         return s;

@@ -14,9 +14,18 @@ struct device_notes {
     unit_note last_said = unit_note::none;
 };
 
-// Each step of the exchange gives up after this long without the answer it
-// waits for, so the keyboard and the signals are looked at about once a second.
+// A unit that keeps sending through "P", or a mode letter that goes this
+// long without an acknowledgement, is said once.
 constexpr std::int64_t exchange_step_limit_ms = 1000;
+
+// What may cut the exchange short (a stop signal, `q`): the run layer sets
+// it, and the exchange asks it once a round, about every 100 ms while it
+// quiets the unit and at least every half second while it waits for an
+// acknowledgement.
+struct interruption {
+    bool (*requested)(void* context) = nullptr;
+    void* context = nullptr;
+};
 
 // The unit's acknowledgement of a mode letter: the letter, taken as a signed
 // character, minus 32. Zero means no mode command is sent; below zero the
@@ -26,10 +35,14 @@ int expected_acknowledgement(char mode);
 // Quiets the unit ("P" until silent), selects the mode, quiets it again,
 // learns the packet length from its answer to "G" and starts continuous
 // output with "C". The answer is taken whole however slowly it comes at the
-// line's `baud_rate`. Returns ok with `packet_length` set, or how it ended
-// early (a step past its limit is `silent`, said once on standard output).
+// line's `baud_rate`. A unit that does not acknowledge is asked again, ever
+// less often, for as long as it takes. Returns ok with `packet_length` set,
+// or how it ended early: `silent` for a unit that keeps sending through "P",
+// sends other bytes but no acknowledgement, or cannot be sent a command
+// (said once on standard output); `interrupted` when `stop` asked for it.
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
-                          std::uint32_t& packet_length, device_notes& notes);
+                          std::uint32_t& packet_length, device_notes& notes,
+                          const interruption& stop = {});
 
 // Says the note unless it was the last thing said about the unit.
 [[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what, const char* format,

@@ -24,7 +24,8 @@ using clock_type = std::chrono::steady_clock;
 struct fake_unit {
     int fd = -1;
     bool answer_mode = true;
-    int mode_answer_delay_ms = 0;
+    int wakes_after_ms = 0; // letters before then, from the first, pass unanswered
+    clock_type::time_point first_letter{};
     bool answer_get = true;
     std::size_t get_reply_size = 0; // 0: one packet of the mode
     std::atomic<bool> streaming{false};
@@ -70,7 +71,11 @@ void serve(fake_unit& unit)
                     reply.resize(unit.get_reply_size, 0x55);
                 write_all(unit.fd, reply);
             } else if (unit.answer_mode) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(unit.mode_answer_delay_ms));
+                const auto now = clock_type::now();
+                if (unit.first_letter == clock_type::time_point{})
+                    unit.first_letter = now;
+                if (now - unit.first_letter < std::chrono::milliseconds(unit.wakes_after_ms))
+                    continue;
                 unit.mode = byte;
                 write_all(unit.fd, {static_cast<std::uint8_t>(byte - 32)});
             }
@@ -99,10 +104,11 @@ void start(exchange_run& run)
     run.thread = std::thread(serve, std::ref(run.unit));
 }
 
-serial_status exchange(exchange_run& run, char mode, device_notes& notes)
+serial_status exchange(exchange_run& run, char mode, device_notes& notes,
+                       const interruption& stop = {})
 {
     testing::internal::CaptureStdout();
-    const serial_status status = init_device(run.port, mode, 38400, run.length, notes);
+    const serial_status status = init_device(run.port, mode, 38400, run.length, notes, stop);
     std::fflush(stdout);
     run.said = testing::internal::GetCapturedStdout();
     return status;
@@ -226,13 +232,13 @@ TEST(InitDevice, NoAnswerToGetGivesLengthZeroAndContinueIsSent)
     EXPECT_EQ(commands(run.unit), "PcPGC");
 }
 
-TEST(InitDevice, AModeLetterWithoutAnAnswerWaitsForTheFirstByteBeforeTheNext)
+TEST(InitDevice, AUnitStillWakingUpIsSentTheLetterAgainEverLessOftenNeverAStop)
 {
-    // A unit that wakes up slowly: its answer comes 300 ms after the letter.
-    // One letter is sent, not one every few milliseconds, and the late answer
-    // is taken within the step.
+    // A unit that lets every letter pass for its first 300 ms: a dozen
+    // letters at the exchange's own pace, then ever longer waits for an
+    // answer; no "P" between them, and the step takes the first answer.
     exchange_run run;
-    run.unit.mode_answer_delay_ms = 300;
+    run.unit.wakes_after_ms = 300;
     start(run);
     device_notes notes;
     EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
@@ -240,24 +246,34 @@ TEST(InitDevice, AModeLetterWithoutAnAnswerWaitsForTheFirstByteBeforeTheNext)
     EXPECT_EQ(run.said, "");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stop(run);
-    EXPECT_EQ(commands(run.unit), "PaPGC");
+    const std::string sent = commands(run.unit);
+    EXPECT_EQ(sent.substr(0, 2), "Pa");
+    EXPECT_EQ(sent.substr(sent.find_last_of('a') + 1), "PGC");
+    EXPECT_GE(sent.size(), 4u + 12u) << sent;
+    EXPECT_LE(sent.size(), 4u + 20u) << sent;
 }
 
-TEST(InitDevice, AnUnacknowledgedModeGivesUpAfterItsLimitAndSaysSoOnce)
+// Stops the exchange once its time is up.
+bool past(void* context)
+{
+    return clock_type::now() >= *static_cast<clock_type::time_point*>(context);
+}
+
+TEST(InitDevice, AnUnacknowledgedModeIsSaidOnceAndAskedOnUntilTheExchangeIsInterrupted)
 {
     exchange_run run;
     run.unit.answer_mode = false;
     start(run);
     device_notes notes;
     const auto begin = clock_type::now();
-    EXPECT_EQ(exchange(run, 'a', notes), serial_status::silent);
-    const auto took = clock_type::now() - begin;
-    EXPECT_GE(took, std::chrono::milliseconds(exchange_step_limit_ms));
-    EXPECT_LT(took, std::chrono::milliseconds(exchange_step_limit_ms + 1000));
+    clock_type::time_point until = begin + std::chrono::milliseconds(2500);
+    EXPECT_EQ(exchange(run, 'a', notes, interruption{past, &until}), serial_status::interrupted);
+    EXPECT_LT(clock_type::now() - until, std::chrono::milliseconds(600));
     EXPECT_EQ(run.said, "AHRS does not acknowledge mode a; starting the exchange again\n");
-    EXPECT_EQ(exchange(run, 'a', notes), serial_status::silent);
-    EXPECT_EQ(run.said, "");
     stop(run);
+    const std::string sent = commands(run.unit);
+    EXPECT_EQ(sent, "P" + std::string(sent.size() - 1, 'a'));
+    EXPECT_LE(sent.size(), 30u);
 }
 
 } // namespace
