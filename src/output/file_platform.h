@@ -14,10 +14,14 @@ enum class file_open_result {
 };
 
 // Opens the file for writing, creating it when it is missing, without
-// emptying it; takes it for exclusive use (an advisory lock on Linux, the
-// share mode on Windows), and only then empties it. A file held by another
-// run is left as it is. `error` gets the system's number on failure.
+// emptying it, and takes it for exclusive use (an advisory lock on Linux,
+// the share mode on Windows). An existing file is left as it is: its
+// content, size and times. `error` gets the system's number on failure.
 file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error);
+
+// Empties a file on a disk; a device or a pipe is written as it is. Returns
+// 0, or the system's number of the error.
+int file_empty(std::intptr_t handle);
 
 // Writes all `count` bytes, however many calls it takes; returns 0, or the
 // system's number of the error that stopped it, with `written` the bytes

@@ -1,4 +1,5 @@
-// The log file on Linux: open without truncating, flock, then ftruncate.
+// The log file on Linux: open without truncating and flock; ftruncate once
+// the run may begin.
 #include "output/file_platform.h"
 
 #include <cerrno>
@@ -25,15 +26,18 @@ file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, 
         close(fd);
         return file_open_result::in_use;
     }
-    // Only a regular file is emptied: /dev/null or a pipe are written as they are.
-    struct stat found;
-    if (fstat(fd, &found) != 0 || (S_ISREG(found.st_mode) && ftruncate(fd, 0) != 0)) {
-        error = errno;
-        close(fd);
-        return file_open_result::failed;
-    }
     handle = fd;
     return file_open_result::opened;
+}
+
+int file_empty(std::intptr_t handle)
+{
+    // Only a regular file is emptied: /dev/null or a pipe are written as they are.
+    const int fd = static_cast<int>(handle);
+    struct stat found;
+    if (fstat(fd, &found) != 0 || (S_ISREG(found.st_mode) && ftruncate(fd, 0) != 0))
+        return errno;
+    return 0;
 }
 
 int file_write(std::intptr_t handle, const void* bytes, std::uint32_t count, std::uint32_t& written)

@@ -34,14 +34,17 @@ file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, 
         return error == ERROR_SHARING_VIOLATION ? file_open_result::in_use
                                                 : file_open_result::failed;
     }
-    // Only a file on a disk is emptied: NUL or a pipe are written as they are.
-    if (GetFileType(file) == FILE_TYPE_DISK && (!move_to(file, 0) || SetEndOfFile(file) == 0)) {
-        error = static_cast<int>(GetLastError());
-        CloseHandle(file);
-        return file_open_result::failed;
-    }
     handle = reinterpret_cast<std::intptr_t>(file);
     return file_open_result::opened;
+}
+
+int file_empty(std::intptr_t handle)
+{
+    // Only a file on a disk is emptied: NUL or a pipe are written as they are.
+    const auto file = reinterpret_cast<HANDLE>(handle);
+    if (GetFileType(file) == FILE_TYPE_DISK && (!move_to(file, 0) || SetEndOfFile(file) == 0))
+        return static_cast<int>(GetLastError());
+    return 0;
 }
 
 int file_write(std::intptr_t handle, const void* bytes, std::uint32_t count, std::uint32_t& written)

@@ -11,9 +11,21 @@ file_open_result log_open(const char* name, log_file& log, char* buffer, std::si
                           int& error)
 {
     log = log_file{};
+    log.name = name;
     log.buffer = buffer;
     log.capacity = capacity;
     return file_create_exclusive(name, log.handle, error);
+}
+
+bool log_empty(log_file& log)
+{
+    const int error = file_empty(log.handle);
+    if (error == 0)
+        return true;
+    char reason[256];
+    error_text(error, reason, sizeof reason);
+    console_note(log_file_cannot_create, log.name, reason);
+    return false;
 }
 
 void log_write_out(log_file& log)

@@ -14,6 +14,7 @@
 namespace imutap {
 
 struct log_file {
+    const char* name = nullptr;
     std::intptr_t handle = -1;
     char* buffer = nullptr; // whole lines not yet handed to the system
     std::size_t capacity = 0;
@@ -27,10 +28,14 @@ struct log_file {
 // Lines wait at most this long in the buffer while the run goes on.
 constexpr std::int64_t log_write_interval_ms = 1000;
 
-// Creates the log file, or empties it, for this run's exclusive use; the
-// lines are held in `buffer`, which outlives the log file.
+// Creates the log file, or opens it as it is, for this run's exclusive use;
+// the lines are held in `buffer`, which outlives the log file.
 file_open_result log_open(const char* name, log_file& log, char* buffer, std::size_t capacity,
                           int& error);
+
+// Empties the log file once the run may begin: a run that cannot even set
+// up its port leaves the last run's log as it was. Says so on failure.
+bool log_empty(log_file& log);
 
 // Hands every line held to the system. On failure the lines that did not go
 // out whole are lost (counted), and a line cut short is cut off the file.

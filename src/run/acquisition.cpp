@@ -256,7 +256,9 @@ int run_acquisition(const run_options& options, log_file& log)
                             .dos_time = options.dos_time,
                             .output_period = options.output_period,
                             .clock = elapsed_ms};
-    if (!open_port(run.choice, run.port, true)) {
+    if (!open_port(run.choice, run.port, true) || !log_empty(log)) {
+        if (run.port.open)
+            close_port(run.port);
         log_close(log);
         console_end();
         return 1;

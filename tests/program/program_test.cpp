@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -108,7 +109,9 @@ TEST_F(Program, HelpAndVersionReadNoKeyAndCreateNoFile)
     EXPECT_EQ(files(), names{});
 }
 
-TEST_F(Program, HeaderFollowsTheModeAndTheLogFileIsCreatedEmpty)
+// A run whose port cannot be opened leaves the last run's log exactly as it
+// was, its time included; a log file that was missing is created empty.
+TEST_F(Program, HeaderFollowsTheModeAndAMissingPortLeavesTheLogAsItWas)
 {
     struct row {
         std::vector<std::string> options;
@@ -128,12 +131,18 @@ TEST_F(Program, HeaderFollowsTheModeAndTheLogFileIsCreatedEmpty)
         {{"-D", "-m", "r", "-D"}, sensor_header},
         {{"-b", "fast", "-t", "0.01", "-f", "0.5", "-d", "4"}, angle_header},
     };
+    const std::string last_run = "1 0.5 2.5 3\n";
+    const fs::path log = fs::path(dir_.path) / "run.log";
     bool existing = false;
     for (const row& r : rows) {
-        // Every other run finds a log file of the same name, and empties it.
+        // Every other run finds the log file of an earlier run.
         existing = !existing;
-        if (existing)
-            std::ofstream(fs::path(dir_.path) / "run.log") << "1 0.5 2.5 3\n";
+        fs::file_time_type written{};
+        if (existing) {
+            std::ofstream(log) << last_run;
+            written = fs::last_write_time(log) - std::chrono::hours(1);
+            fs::last_write_time(log, written);
+        }
         std::vector<std::string> args = {"run.log", "-c", no_port};
         args.insert(args.end(), r.options.begin(), r.options.end());
         const outcome o = run(args);
@@ -141,8 +150,11 @@ TEST_F(Program, HeaderFollowsTheModeAndTheLogFileIsCreatedEmpty)
         EXPECT_EQ(o.status, 1);
         EXPECT_EQ(o.out, banner + r.header + port_missing);
         EXPECT_EQ(files(), names{"run.log"});
-        EXPECT_EQ(contents("run.log"), "");
-        fs::remove(fs::path(dir_.path) / "run.log");
+        EXPECT_EQ(contents("run.log"), existing ? last_run : "");
+        if (existing) {
+            EXPECT_EQ(fs::last_write_time(log), written);
+        }
+        fs::remove(log);
     }
     // The first argument is the log file name, whatever it looks like.
     const outcome o = run({"-m", "-c", no_port});

@@ -206,12 +206,18 @@ else
 fi
 
 # A path through a folder that does not exist: the system's number, 3 on Windows.
+# The last run's log is left exactly as it was, its time included.
+printf '1 0.5 2.5 3\r\n' >"$work/nofolder.win.log"
+touch -d '2020-01-02 03:04:05' "$work/nofolder.win.log"
+before=$(stat -c '%s %Y' "$work/nofolder.win.log")
 timeout "$wine_limit" wine "$exe" "$work/nofolder.win.log" -c "$work/no-folder/unit" </dev/null \
     >"$work/nofolder.win.out" 2>"$work/nofolder.win.err"
 win_status=$?
 if [ "$win_status" -eq 1 ] &&
-    [ "$(without_cr "$work/nofolder.win.out" | tail -n 1)" = "could not open serial port, 3" ]; then
-    pass "-c through a missing folder: could not open serial port, 3"
+    [ "$(without_cr "$work/nofolder.win.out" | tail -n 1)" = "could not open serial port, 3" ] &&
+    [ "$(stat -c '%s %Y' "$work/nofolder.win.log")" = "$before" ] &&
+    [ "$(cat "$work/nofolder.win.log")" = $'1 0.5 2.5 3\r' ]; then
+    pass "-c through a missing folder: could not open serial port, 3; the last log kept"
 else
     fail "-c through a missing folder (status $win_status)"
 fi
