@@ -100,6 +100,11 @@ struct gathered_lines {
 };
 gathered_lines gathered;
 
+// A display line was the last thing written or gathered: at a terminal the
+// cursor stands at the start of the live line, and a message written now
+// would overwrite its start.
+bool live_line_shows = false;
+
 // Writes display lines when the console takes them now; skips them
 // otherwise, and also while messages still wait. A line the console takes
 // only part of is finished before anything else is written; the lines after
@@ -133,6 +138,7 @@ void write_gathered()
 // keeps the rest.
 void put(const char* text, std::size_t length)
 {
+    live_line_shows = false;
     write_gathered();
     if (write_kept()) {
         if (kept.gone)
@@ -148,10 +154,18 @@ void put(const char* text, std::size_t length)
     keep(text, length);
 }
 
+// At a terminal, leaves the live line where it stands and goes on below it.
+void leave_live_line()
+{
+    if (live_line_shows && console_is_terminal())
+        put("\n", 1);
+}
+
 } // namespace
 
 void console_show(const char* line, std::size_t length)
 {
+    live_line_shows = true;
     // A file takes the lines through the stream's own buffer.
     if (!console_writes_at_once()) {
         show_now(line, length);
@@ -203,6 +217,7 @@ void console_note(const char* format, ...)
 
 void console_note_list(const char* format, std::va_list values)
 {
+    leave_live_line();
     console_say_list(format, values);
     std::fflush(stdout);
 }
@@ -216,6 +231,7 @@ void console_catch_up()
 
 void console_drain()
 {
+    leave_live_line();
     write_gathered();
     while (!kept.gone) {
         if (kept.start < kept.end &&

@@ -23,6 +23,10 @@ std::ptrdiff_t console_write_now(const char* bytes, std::size_t count);
 // a file or /dev/null, which the stream buffers.
 bool console_writes_at_once();
 
+// True when standard output is a terminal (a console on Windows), where a
+// display line overwrites itself.
+bool console_is_terminal();
+
 // Writes all of it to standard output, waiting as long as that takes; false
 // on failure (or when a signal ends the wait).
 bool console_write_all(const char* bytes, std::size_t count);

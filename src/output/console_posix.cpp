@@ -23,6 +23,7 @@ namespace {
 // could be had: poll is then asked for room before each write.
 struct console_output {
     bool may_wait = false;
+    bool terminal = false;
     int own = -1;
 };
 console_output console;
@@ -90,6 +91,7 @@ void console_begin()
     // the stream, through its own descriptor, the stream holds nothing back
     // either, so everything shows in the order written.
     console.may_wait = output_may_wait();
+    console.terminal = isatty(STDOUT_FILENO) != 0;
     if (console.may_wait) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
         console.own = open_own_output();
@@ -124,6 +126,11 @@ std::ptrdiff_t console_write_now(const char* bytes, std::size_t count)
 bool console_writes_at_once()
 {
     return console.may_wait;
+}
+
+bool console_is_terminal()
+{
+    return console.terminal;
 }
 
 bool console_write_all(const char* bytes, std::size_t count)

@@ -164,6 +164,11 @@ bool console_writes_at_once()
     return output_is_console;
 }
 
+bool console_is_terminal()
+{
+    return output_is_console;
+}
+
 bool console_write_all(const char* bytes, std::size_t count)
 {
     return std::fwrite(bytes, 1, count, stdout) == count;
