@@ -48,6 +48,7 @@ def counter_gaps(lines):
 def reference_lines(build_dir, mode, first_counter, count):
     """{counter: the log line without its count}: the host's imutap logging
     the emulated unit's packets first_counter .. first_counter+count-1."""
+    build_dir = os.path.abspath(build_dir)
     emulator = os.path.join(build_dir, "emulator", "imutap-emu")
     imutap = os.path.join(build_dir, "src", "imutap")
     with tempfile.TemporaryDirectory() as work:
