@@ -1,7 +1,9 @@
 // What a serial device does once its driver has removed it: opens the port
 // given, waits (without reading, so that another program there keeps every
 // byte) until the device hangs up, then tries each call a logger makes and
-// prints one line for each: the call, its result and its error name.
+// prints one line for each: the call, its result and its error name. The
+// descriptor is closed only once standard input ends, so that the device
+// can be plugged in again while it is still held.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +66,10 @@ int main(int argc, char** argv)
     report("FIONREAD", ioctl(fd, FIONREAD, &waiting));
     int lines = 0;
     report("TIOCMGET", ioctl(fd, TIOCMGET, &lines));
+    std::fflush(stdout);
+
+    while (read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+    }
     report("close", close(fd));
     return 0;
 }

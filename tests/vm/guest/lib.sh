@@ -55,7 +55,8 @@ start_logger() {
     shift
     rm -f "/tmp/$name.keys"
     mkfifo "/tmp/$name.keys"
-    imutap "/tmp/$name.txt" "$@" <"/tmp/$name.keys" >"/tmp/$name.out" 2>&1 &
+    # Descriptors 3 and 4 hold pipes open for keys; the logger gets none.
+    imutap "/tmp/$name.txt" "$@" <"/tmp/$name.keys" >"/tmp/$name.out" 2>&1 3>&- 4>&- &
     logger_pid=$!
     exec 3>"/tmp/$name.keys"
 }
@@ -76,8 +77,9 @@ stop_logger() {
     else
         kill -s "$2" "$logger_pid"
     fi
-    # A logger that does not end is killed after 20 s (status 137).
-    (sleep 20; kill -9 "$logger_pid" 2>/dev/null) &
+    # A logger that does not end is killed after 20 s (status 137). The
+    # watchdog holds no pipe open, or its sleep would keep it from ending.
+    (sleep 20; kill -9 "$logger_pid" 2>/dev/null) 3>&- 4>&- &
     watchdog=$!
     wait "$logger_pid"
     status=$?

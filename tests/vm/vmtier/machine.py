@@ -28,7 +28,7 @@ def kvm_usable():
 class Machine:
     def __init__(self, vmlinux, initramfs, share, work, devices, accel):
         self.qmp_path = os.path.join(work, "qmp.sock")
-        self.console = []  # every console line so far
+        self.console = []  # (seconds since the start, line) of every console line so far
         self.events = queue.Queue()  # lines for the host: text after the prefix
         args = ["qemu-system-x86_64", "-nodefaults", "-no-user-config", "-no-reboot",
                 "-accel", accel, "-cpu", "max" if accel == "tcg" else "host",
@@ -50,7 +50,7 @@ class Machine:
     def _read_console(self):
         for raw in self.process.stdout:
             line = raw.decode("utf-8", "replace").rstrip("\r\n")
-            self.console.append(line)
+            self.console.append((time.monotonic() - self.started, line))
             at = line.find(EVENT_PREFIX)
             if at >= 0:
                 self.events.put(line[at + len(EVENT_PREFIX):])
@@ -79,7 +79,8 @@ class Machine:
             self.qmp.close()
 
     def console_text(self):
-        return "\n".join(self.console)
+        """The console's lines, each after the seconds since QEMU started."""
+        return "\n".join(f"{seconds:6.2f}  {line}" for seconds, line in self.console)
 
     # QMP: one JSON object a line; events may come between a command and its
     # answer.

@@ -107,6 +107,8 @@ class Boot:
             self.machine.stop(grace=5 if why is None else 0)
             for unit in self.units.values():
                 unit.stop()
+            with open(os.path.join(self.work, "console.txt"), "w", encoding="utf-8") as out:
+                out.write(self.console_text() + "\n")
         return why is None, why, time.monotonic() - self.machine.started
 
     def console_text(self):

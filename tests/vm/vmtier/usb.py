@@ -155,7 +155,11 @@ def check(boot, build_dir, seen):
     problems += logs.check_log(build_dir, boot.path("removed.txt"), "a", LEAST_LINES, 0)[0]
     problems += messages_problems(read_text(boot.path("removed.out")), [PORT_LOST])
     problems += logs.output_problems(boot.path("removed.out"))
-    results.append(("usb removed: removed for good, SIGTERM", problems))
+    held = read_text(boot.path("removed.nodes-held")).strip()
+    if held != "/dev/ttyUSB1":
+        problems.append(f"plugged in while the old device was held, it came back as {held!r}")
+    results.append(("usb removed: removed for good, SIGTERM; back as ttyUSB1 while held",
+                     problems))
 
     probe = read_text(boot.path("probe.txt")).splitlines()
     results.append(("usb probe: a descriptor of the removed adapter",
