@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing imutap needs on Debian: as root it runs
-# apt-get; otherwise it names the packages to install and stops.
+# apt-get; otherwise it names the packages to install and stops. --windows
+# adds the Windows cross-build and Wine, --vm the virtual machine's tests.
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev)
@@ -9,11 +10,22 @@ native+=(dpkg-dev lintian mandoc)
 # imutap-inspect and its tests.
 native+=(python3-numpy python3-matplotlib python3-pytest)
 windows=(g++-mingw-w64-x86-64 wine wine64)
+# The serial drivers in a virtual machine (tests/vm): QEMU, the guest's shell
+# and tools, and cpio for its initramfs. The kernel itself is fetched with
+# apt-get download by the tests, into the build folder.
+vm=(qemu-system-x86 busybox-static cpio)
 
 want=("${native[@]}")
-if [ "${1:-}" = "--windows" ]; then
-    want+=("${windows[@]}")
-fi
+for option in "$@"; do
+    case "$option" in
+    --windows) want+=("${windows[@]}") ;;
+    --vm) want+=("${vm[@]}") ;;
+    *)
+        echo "usage: $0 [--windows] [--vm]" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for package in "${want[@]}"; do
