@@ -72,6 +72,42 @@ bool file_close(std::intptr_t handle)
     return CloseHandle(handle_of(handle)) != 0;
 }
 
+bool file_is_standard_output(const char* name)
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION output_found;
+    if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+        GetFileType(output) != FILE_TYPE_DISK ||
+        GetFileInformationByHandle(output, &output_found) == 0)
+        return false;
+    // Opened for no access at all: only to learn which file the name is.
+    const HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION file_found;
+    const bool same = GetFileInformationByHandle(file, &file_found) != 0 &&
+                      file_found.dwVolumeSerialNumber == output_found.dwVolumeSerialNumber &&
+                      file_found.nFileIndexHigh == output_found.nFileIndexHigh &&
+                      file_found.nFileIndexLow == output_found.nFileIndexLow;
+    CloseHandle(file);
+    return same;
+}
+
+// A pipe on Windows is a server's, opened by name or refused at once: there
+// is nothing to wait for.
+reader_check file_find_reader(const char*, std::intptr_t&)
+{
+    return reader_check::not_a_pipe;
+}
+
+// The log file is shared for reading only, so the system refuses to delete
+// it (or its folder) while the run has it open.
+bool file_deleted(std::intptr_t)
+{
+    return false;
+}
+
 void error_text(int code, char* text, std::size_t size)
 {
     const DWORD length =
