@@ -85,8 +85,9 @@ void write_handed(log_queue& queue)
     }
 }
 
-// Once a second (and at the end): a file without a name any more takes no
-// more lines; those written since it last had one are lost with it.
+// At most once a second while lines come (and at the end): a file without a
+// name any more takes no more lines; those written since it last had one
+// are lost with it.
 void check_name(log_queue& queue, bool at_end)
 {
     const std::int64_t now = elapsed_ms();
@@ -104,16 +105,19 @@ void check_name(log_queue& queue, bool at_end)
     tell_run(queue);
 }
 
+// Sleeps until blocks come: a silent unit costs no wake-ups. The file is
+// looked at before they are written, so that lines that would go into a
+// file without a name are counted as lost instead.
 void run_writer(void* context)
 {
     log_queue& queue = *static_cast<log_queue*>(context);
     for (;;) {
         const bool ending = queue.ending.load(std::memory_order_acquire);
-        write_handed(queue);
         check_name(queue, ending);
+        write_handed(queue);
         if (ending)
             return;
-        wake_wait(queue.wake, log_check_interval_ms);
+        wake_wait(queue.wake, wake_wait_forever);
     }
 }
 
@@ -157,10 +161,12 @@ void log_queue_hand(log_queue& queue, std::int32_t block, std::size_t used, std:
     const std::uint32_t handed = queue.handed.load(std::memory_order_relaxed);
     queue.order[handed % log_queue_most_blocks] = number;
     queue.handed.store(handed + 1, std::memory_order_release);
-    if (queue.threaded)
+    if (queue.threaded) {
         wake_send(queue.wake);
-    else
-        write_handed(queue);
+        return;
+    }
+    check_name(queue, false);
+    write_handed(queue);
 }
 
 std::int64_t log_queue_held_s(const log_queue& queue)
@@ -174,8 +180,8 @@ void log_queue_end(log_queue& queue)
 {
     queue.ending.store(true, std::memory_order_release);
     if (!queue.threaded) {
-        write_handed(queue);
         check_name(queue, true);
+        write_handed(queue);
         return;
     }
     wake_send(queue.wake);

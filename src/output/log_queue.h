@@ -15,7 +15,8 @@
 namespace imutap {
 
 constexpr std::uint32_t log_queue_most_blocks = 256;
-// The log file is looked at this often, to tell that it was deleted.
+// The log file is looked at at most this often, while lines come, to tell
+// that it was deleted.
 constexpr std::uint32_t log_check_interval_ms = 1000;
 // Reasons kept for failures the run has not said yet.
 constexpr std::uint32_t log_queue_reasons = 8;

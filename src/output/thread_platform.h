@@ -20,7 +20,8 @@ void thread_join(std::intptr_t thread);
 bool wake_open(std::intptr_t& wake);
 void wake_send(std::intptr_t wake);
 // Waits until a wake-up comes (one sent before the wait ends it at once) or
-// `milliseconds` have passed.
+// `milliseconds` have passed; wake_wait_forever: only a wake-up ends it.
+constexpr std::uint32_t wake_wait_forever = UINT32_MAX;
 void wake_wait(std::intptr_t wake, std::uint32_t milliseconds);
 void wake_close(std::intptr_t wake);
 

@@ -69,7 +69,8 @@ void wake_wait(std::intptr_t wake, std::uint32_t milliseconds)
     struct pollfd waiting {
         static_cast<int>(wake), POLLIN, 0
     };
-    if (poll(&waiting, 1, static_cast<int>(milliseconds)) > 0) {
+    const int timeout = milliseconds == wake_wait_forever ? -1 : static_cast<int>(milliseconds);
+    if (poll(&waiting, 1, timeout) > 0) {
         std::uint64_t count = 0;
         if (read(static_cast<int>(wake), &count, sizeof count) != sizeof count)
             return; // taken already

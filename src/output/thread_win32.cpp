@@ -60,7 +60,8 @@ void wake_send(std::intptr_t wake)
 
 void wake_wait(std::intptr_t wake, std::uint32_t milliseconds)
 {
-    WaitForSingleObject(handle_of(wake), milliseconds);
+    WaitForSingleObject(handle_of(wake),
+                        milliseconds == wake_wait_forever ? INFINITE : milliseconds);
 }
 
 void wake_close(std::intptr_t wake)
