@@ -23,6 +23,14 @@ bool move_to(HANDLE file, std::uint64_t position)
     return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
 }
 
+// The file's volume and number; false when the system cannot tell. Asked
+// for the file's id, which needs no access to the file: standard output may
+// be open for writing only.
+bool file_id_of(HANDLE file, FILE_ID_INFO& id)
+{
+    return GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) != 0;
+}
+
 } // namespace
 
 file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error)
@@ -75,23 +83,23 @@ bool file_close(std::intptr_t handle)
 bool file_is_standard_output(const char* name)
 {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    BY_HANDLE_FILE_INFORMATION output_found;
+    FILE_ID_INFO output_id;
     if (output == nullptr || output == INVALID_HANDLE_VALUE ||
-        GetFileType(output) != FILE_TYPE_DISK ||
-        GetFileInformationByHandle(output, &output_found) == 0)
+        GetFileType(output) != FILE_TYPE_DISK || !file_id_of(output, output_id))
         return false;
     // Opened for no access at all: only to learn which file the name is.
     const HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION file_found;
-    const bool same = GetFileInformationByHandle(file, &file_found) != 0 &&
-                      file_found.dwVolumeSerialNumber == output_found.dwVolumeSerialNumber &&
-                      file_found.nFileIndexHigh == output_found.nFileIndexHigh &&
-                      file_found.nFileIndexLow == output_found.nFileIndexLow;
+    FILE_ID_INFO file_id;
+    const bool known = file_id_of(file, file_id);
     CloseHandle(file);
-    return same;
+    // A volume of 0 is one the system could not tell (Wine gives none for a
+    // handle the process inherited): the file's number decides then.
+    return known && std::memcmp(&file_id.FileId, &output_id.FileId, sizeof file_id.FileId) == 0 &&
+           (file_id.VolumeSerialNumber == output_id.VolumeSerialNumber ||
+            file_id.VolumeSerialNumber == 0 || output_id.VolumeSerialNumber == 0);
 }
 
 // A pipe on Windows is a server's, opened by name or refused at once: there
