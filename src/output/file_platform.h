@@ -35,6 +35,25 @@ bool file_cut(std::intptr_t handle, std::uint64_t size);
 // Closes the file, giving up exclusive use; false when the system refused.
 bool file_close(std::intptr_t handle);
 
+// True when `name` is the file standard output writes: the same regular
+// file through any path or link. A pipe or a terminal is never such a file.
+bool file_is_standard_output(const char* name);
+
+enum class reader_check {
+    not_a_pipe, // not a named pipe (or nothing there yet): opened as any file
+    reader_there, // a named pipe with a reader: `held` keeps it open for the reader
+    no_reader, // a named pipe nobody reads yet: opening it would wait
+};
+
+// For a named pipe (FIFO) as the log: opens it for writing when a reader
+// has it open, without waiting. `held` then keeps the pipe open, so that the
+// reader does not see an end before the log file is open; file_close ends it.
+reader_check file_find_reader(const char* name, std::intptr_t& held);
+
+// True when the open file has no name left: deleted, or its directory
+// removed. A file renamed or moved keeps a name.
+bool file_deleted(std::intptr_t handle);
+
 // The system's text for one of its error numbers.
 void error_text(int code, char* text, std::size_t size);
 

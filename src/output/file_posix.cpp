@@ -71,6 +71,35 @@ bool file_close(std::intptr_t handle)
     return close(static_cast<int>(handle)) == 0;
 }
 
+bool file_is_standard_output(const char* name)
+{
+    struct stat output;
+    struct stat file;
+    return fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+           stat(name, &file) == 0 && file.st_dev == output.st_dev && file.st_ino == output.st_ino;
+}
+
+reader_check file_find_reader(const char* name, std::intptr_t& held)
+{
+    struct stat found;
+    if (stat(name, &found) != 0 || !S_ISFIFO(found.st_mode))
+        return reader_check::not_a_pipe;
+    // Without a reader a non-blocking open for writing fails with ENXIO.
+    const int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        held = fd;
+        return reader_check::reader_there;
+    }
+    return errno == ENXIO ? reader_check::no_reader : reader_check::not_a_pipe;
+}
+
+bool file_deleted(std::intptr_t handle)
+{
+    struct stat found;
+    return fstat(static_cast<int>(handle), &found) == 0 && S_ISREG(found.st_mode) &&
+           found.st_nlink == 0;
+}
+
 void error_text(int code, char* text, std::size_t size)
 {
     std::snprintf(text, size, "%s", std::strerror(code));

@@ -23,6 +23,14 @@ bool move_to(HANDLE file, std::uint64_t position)
     return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
 }
 
+// The file's volume and number; false when the system cannot tell. Asked
+// for the file's id, which needs no access to the file: standard output may
+// be open for writing only.
+bool file_id_of(HANDLE file, FILE_ID_INFO& id)
+{
+    return GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) != 0;
+}
+
 } // namespace
 
 file_open_result file_create_exclusive(const char* name, std::intptr_t& handle, int& error)
@@ -73,6 +81,42 @@ bool file_cut(std::intptr_t handle, std::uint64_t size)
 bool file_close(std::intptr_t handle)
 {
     return CloseHandle(handle_of(handle)) != 0;
+}
+
+bool file_is_standard_output(const char* name)
+{
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    FILE_ID_INFO output_id;
+    if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+        GetFileType(output) != FILE_TYPE_DISK || !file_id_of(output, output_id))
+        return false;
+    // Opened for no access at all: only to learn which file the name is.
+    const HANDLE file = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILE_ID_INFO file_id;
+    const bool known = file_id_of(file, file_id);
+    CloseHandle(file);
+    // A volume of 0 is one the system could not tell (Wine gives none for a
+    // handle the process inherited): the file's number decides then.
+    return known && std::memcmp(&file_id.FileId, &output_id.FileId, sizeof file_id.FileId) == 0 &&
+           (file_id.VolumeSerialNumber == output_id.VolumeSerialNumber ||
+            file_id.VolumeSerialNumber == 0 || output_id.VolumeSerialNumber == 0);
+}
+
+// A pipe on Windows is a server's, opened by name or refused at once: there
+// is nothing to wait for.
+reader_check file_find_reader(const char*, std::intptr_t&)
+{
+    return reader_check::not_a_pipe;
+}
+
+// The log file is shared for reading only, so the system refuses to delete
+// it (or its folder) while the run has it open.
+bool file_deleted(std::intptr_t)
+{
+    return false;
 }
 
 void error_text(int code, char* text, std::size_t size)

@@ -1,5 +1,9 @@
 // The keyboard and the stop signals on Linux: the keyboard's terminal mode,
-// its watcher thread, and the signal handlers.
+// its watcher thread, and the signal handlers. The keyboard is the run's only
+// while its process group is the terminal's foreground: a run started in the
+// background (or sent there with Ctrl-Z and bg) reads no keys and leaves the
+// terminal's settings alone, and takes the keyboard once it is brought to
+// the foreground.
 #include "output/console_platform.h"
 
 #include <asm/termbits.h>
@@ -18,6 +22,12 @@ namespace imutap {
 namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
+// Set by a continue: the run looks at once whether it is in the foreground.
+volatile std::sig_atomic_t continued = 0;
+
+// In the background the watcher looks this often whether the run has been
+// brought to the foreground (a job brought back with fg gets no signal).
+constexpr int background_look_ms = 200;
 
 // The pass looks at the keyboard every time, so that look must cost next to
 // nothing. A watcher thread waits on standard input and marks it `maybe_key`
@@ -37,14 +47,18 @@ struct key_watch {
     std::atomic<int> state{ask_always};
     bool running = false;
     pthread_t thread;
-    int wake[2] = {-1, -1}; // a byte on this pipe ends the watcher
+    int wake[2] = {-1, -1}; // a byte on this pipe: 0 ends the watcher, 1 has it look again
 };
 
-// Standard input's settings as found, and the keyboard mode the run uses
-// (restored on every way out); the watcher of its input.
+// Standard input's settings as found when the run first had the keyboard,
+// and the keyboard mode the run uses (the settings found are put back on
+// every way out, when the run has the keyboard then); the watcher of its
+// input.
 struct keyboard_settings {
     bool is_terminal = false;
-    bool active = false;
+    bool foreground = true; // keys may be read: not a terminal, or the run's process group has it
+    bool found_taken = false;
+    bool active = false; // the run's keyboard mode is applied
     bool input_ended = false; // a pipe or file at its end gives no more keys
     struct termios found;
     struct termios run;
@@ -57,13 +71,24 @@ extern "C" void on_stop_signal(int)
     stop_signal = 1;
 }
 
+// True unless standard input is a terminal whose foreground is another
+// process group: the run's own terminal with the run in the background. A
+// terminal that is not the run's controlling one has no foreground for it.
+bool in_foreground()
+{
+    const pid_t owner = tcgetpgrp(STDIN_FILENO);
+    return owner <= 0 || owner == getpgrp();
+}
+
 // After a stop (Ctrl-Z) and continue, the shell may have put its own
-// terminal settings back: the run's keyboard mode is applied again.
+// terminal settings back: the run's keyboard mode is applied again, when
+// the run is continued in the foreground (fg), not in the background (bg).
 extern "C" void on_continue(int)
 {
     const int code = errno;
-    if (keyboard.active)
+    if (keyboard.active && in_foreground())
         ioctl(STDIN_FILENO, TCSETS, &keyboard.run);
+    continued = 1;
     errno = code;
 }
 
@@ -77,18 +102,27 @@ void install(int signal_number, void (*handler)(int))
     sigaction(signal_number, &action, nullptr);
 }
 
+// In the foreground the watcher waits for input; in the background it waits
+// only to look again whether the run has the foreground, and then hands that
+// to the run as if a key were waiting.
 void* watch_keyboard(void*)
 {
     key_watch& watch = keyboard.watch;
     for (;;) {
-        struct pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.wake[0], POLLIN, 0}};
-        const int ready = poll(waits, 2, -1);
-        if (ready < 0 && errno == EINTR)
+        const bool foreground = !keyboard.is_terminal || in_foreground();
+        struct pollfd waits[2] = {{STDIN_FILENO, static_cast<short>(foreground ? POLLIN : 0), 0},
+                                  {watch.wake[0], POLLIN, 0}};
+        const int ready = poll(waits, 2, foreground ? -1 : background_look_ms);
+        if ((ready < 0 && errno == EINTR) || (ready == 0 && !in_foreground()))
             continue;
         if (ready < 0 || waits[0].revents & POLLNVAL)
             break;
-        if (waits[1].revents != 0)
-            return nullptr;
+        if (waits[1].revents != 0) {
+            char byte = 0;
+            if (read(watch.wake[0], &byte, 1) != 1 || byte == 0)
+                return nullptr;
+            continue;
+        }
         int seen = no_key;
         watch.state.compare_exchange_strong(seen, maybe_key, std::memory_order_acq_rel);
         if (seen == ending)
@@ -145,6 +179,39 @@ void stop_watcher()
     watch.state.store(ask_always);
 }
 
+// Takes the keyboard or gives it up as the run's process group gains or
+// loses the terminal's foreground. The settings are found the first time the
+// run has the foreground; in the background the shell sets the terminal as
+// it wants, and the run leaves it alone.
+void follow_foreground()
+{
+    continued = 0;
+    if (!keyboard.is_terminal)
+        return;
+    const bool foreground = in_foreground();
+    if (foreground == keyboard.foreground)
+        return;
+    keyboard.foreground = foreground;
+    if (!foreground) {
+        keyboard.active = false;
+        // A watcher waiting for keys now waits for the foreground instead.
+        const char look = 1;
+        if (keyboard.watch.running && write(keyboard.watch.wake[1], &look, 1) != 1)
+            keyboard.watch.state.store(ask_always);
+        return;
+    }
+    if (!keyboard.found_taken) {
+        if (ioctl(STDIN_FILENO, TCGETS, &keyboard.found) != 0)
+            return;
+        keyboard.found_taken = true;
+        keyboard.run = keyboard.found;
+        keyboard.run.c_lflag &= ~(ICANON | ECHO);
+        keyboard.run.c_cc[VMIN] = 0;
+        keyboard.run.c_cc[VTIME] = 0;
+    }
+    keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
+}
+
 } // namespace
 
 void stop_handlers_begin()
@@ -157,6 +224,14 @@ void stop_handlers_begin()
     install(SIGHUP, on_stop_signal);
     install(SIGCONT, on_continue);
     std::signal(SIGPIPE, SIG_IGN);
+    // A write past a file-size limit fails like a full disk instead of
+    // killing the run.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A run in the background never stops itself: the terminal's settings
+    // are changed only in the foreground, and keys read only there (these
+    // guard the moment the foreground changes).
+    std::signal(SIGTTOU, SIG_IGN);
+    std::signal(SIGTTIN, SIG_IGN);
 }
 
 bool stop_requested()
@@ -167,20 +242,18 @@ bool stop_requested()
 void keyboard_begin()
 {
     keyboard.is_terminal = isatty(STDIN_FILENO) != 0;
-    if (keyboard.is_terminal && ioctl(STDIN_FILENO, TCGETS, &keyboard.found) == 0) {
-        keyboard.run = keyboard.found;
-        keyboard.run.c_lflag &= ~(ICANON | ECHO);
-        keyboard.run.c_cc[VMIN] = 0;
-        keyboard.run.c_cc[VTIME] = 0;
-        keyboard.active = ioctl(STDIN_FILENO, TCSETS, &keyboard.run) == 0;
-    }
+    keyboard.foreground = false;
+    follow_foreground();
+    keyboard.foreground = keyboard.foreground || !keyboard.is_terminal;
     start_watcher();
 }
 
 void keyboard_end()
 {
     stop_watcher();
-    if (!keyboard.active)
+    // Ended in the background (a stop signal after bg): the shell has the
+    // terminal and its own settings on it.
+    if (!keyboard.active || !in_foreground())
         return;
     keyboard.active = false;
     ioctl(STDIN_FILENO, TCSETS, &keyboard.found);
@@ -189,8 +262,20 @@ void keyboard_end()
 bool key_waiting()
 {
     key_watch& watch = keyboard.watch;
+    if (continued != 0)
+        follow_foreground();
     if (keyboard.input_ended || watch.state.load(std::memory_order_acquire) == no_key)
         return false;
+    if (keyboard.is_terminal) {
+        follow_foreground();
+        if (!keyboard.foreground) {
+            // Keys typed now are the shell's: the watcher looks again later.
+            int seen = maybe_key;
+            if (watch.state.compare_exchange_strong(seen, no_key, std::memory_order_acq_rel))
+                watch.state.notify_one();
+            return false;
+        }
+    }
     struct pollfd input {
         STDIN_FILENO, POLLIN, 0
     };

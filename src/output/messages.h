@@ -54,6 +54,9 @@ inline constexpr char period_without_dt[] =
 inline constexpr char log_file_cannot_create[] = "could not create log file %s: %s\n";
 inline constexpr char log_file_in_use[] = "log file %s is in use by another imutap\n";
 inline constexpr char log_file_is_port[] = "log file %s is the serial port\n";
+inline constexpr char log_file_is_output[] = "log file %s is standard output\n";
+// A named pipe as the log, before any reader has it open.
+inline constexpr char log_file_waiting_for_reader[] = "waiting for a reader of log file %s\n";
 
 // Port set-up, one for each step, with the system's error number.
 inline constexpr char port_cannot_open[] = "could not open serial port, %d\n";
@@ -94,6 +97,9 @@ inline constexpr char port_back[] = "serial port back; initialising AHRS\n";
 // The log file, while the run goes on.
 inline constexpr char log_write_failed[] = "log file write failed: %s; lines are being lost\n";
 inline constexpr char log_written_again[] = "log file written again; %llu lines lost so far\n";
+inline constexpr char log_write_blocked[] =
+    "log file write blocked for %lld s; lines are being lost\n";
+inline constexpr char log_file_deleted[] = "log file %s was deleted; lines are being lost\n";
 
 // The end: the port's on standard error, the others on standard output.
 inline constexpr char port_cannot_close[] = "Port Closing isn't successed: %d\n";

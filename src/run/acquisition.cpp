@@ -61,6 +61,7 @@ bool take_key(run_context& run)
 // now.
 bool look_at_keyboard(run_context& run)
 {
+    log_look(run.log);
     console_catch_up();
     return take_key(run);
 }
@@ -218,6 +219,7 @@ void acquire(run_context& run)
                        run.state.packet_length, now_ms);
         if (log_write_due(run.log, now_ms))
             write_out_log(run);
+        log_look(run.log);
         // A pass takes one key at most.
         if (run.key_taken ? run_ends(run) : take_key(run))
             return;
@@ -280,10 +282,10 @@ int run_acquisition(const run_options& options, log_file& log)
     console_drain();
     if (!closed)
         std::printf(log_cannot_close);
-    if (log.lines_lost != 0)
+    if (log.lines_lost != 0 || log.deleted)
         std::printf(log_lines_lost, static_cast<unsigned long long>(log.lines_lost));
     console_end();
-    return closed && log.lines_lost == 0 ? 0 : 1;
+    return closed && log.lines_lost == 0 && !log.deleted ? 0 : 1;
 }
 
 } // namespace imutap

@@ -2,19 +2,24 @@
 #include "output/log_file.h"
 #include "output/messages.h"
 #include "run/acquisition.h"
+#include "run/log_checks.h"
 #include "run/options.h"
 #include "serial/port.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 namespace imutap {
 
 namespace {
 
-// The log file's buffer: at full speed a line comes with every packet, and a
-// large buffer writes them in few system calls.
-constexpr std::size_t log_buffer_size = 64 * 1024;
+// The log file's blocks: at full speed a line comes with every packet, and a
+// large block writes them in few system calls. While a write is held the
+// blocks keep well over a minute of lines at 1,000 packets/s (about 400
+// lines a block).
+constexpr std::size_t log_block_size = 64 * 1024;
+constexpr std::uint32_t log_block_count = 256;
 
 // The program: start-up checks, the log file, then the run; returns the
 // exit status.
@@ -39,17 +44,21 @@ int run_program(int argc, char** argv)
 
     std::fputs(options.mode == 'a' ? angle_header : sensor_header, stdout);
 
-    // A log file on the port itself would send the log to the unit.
     const port_choice port{options.port_digit, options.port_path, options.baud_rate};
-    if (port_is_file(port, argv[1])) {
-        std::printf(log_file_is_port, argv[1]);
+    if (log_name_refused(argv[1], port))
         return 1;
-    }
-    // Outlives the log file, which the run closes.
-    std::vector<char> log_buffer(log_buffer_size);
+    std::intptr_t reader = -1;
+    if (!wait_for_log_reader(argv[1], reader))
+        return 1;
+    // Outlives the log file, which the run closes. Only the blocks in use
+    // take memory.
+    const auto log_store = std::make_unique_for_overwrite<char[]>(log_block_size * log_block_count);
     log_file log;
     int error = 0;
-    switch (log_open(argv[1], log, log_buffer.data(), log_buffer.size(), error)) {
+    const file_open_result opened =
+        log_open(argv[1], log, log_store.get(), log_block_size, log_block_count, error);
+    log_reader_release(reader);
+    switch (opened) {
     case file_open_result::opened: break;
     case file_open_result::in_use: std::printf(log_file_in_use, argv[1]); return 1;
     case file_open_result::failed: {

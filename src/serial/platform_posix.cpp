@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -62,6 +63,39 @@ bool device_path(const char* name, char (&path)[32], const char*& chosen)
         return true;
     }
     return false;
+}
+
+// A path's directory (".", or "/" for a name at the root) and its last part.
+struct path_parts {
+    std::string directory;
+    std::string last;
+};
+
+path_parts parts_of(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr)
+        return {".", path};
+    if (slash == path)
+        return {"/", slash + 1};
+    return {std::string(path, slash), slash + 1};
+}
+
+// True when both paths name the same entry of the same directory, whether
+// or not that entry exists.
+bool same_place(const char* one, const char* other)
+{
+    if (std::strcmp(one, other) == 0)
+        return true;
+    const path_parts first = parts_of(one);
+    const path_parts second = parts_of(other);
+    struct stat first_directory;
+    struct stat second_directory;
+    return !first.last.empty() && first.last != "." && first.last != ".." &&
+           first.last == second.last && stat(first.directory.c_str(), &first_directory) == 0 &&
+           stat(second.directory.c_str(), &second_directory) == 0 &&
+           first_directory.st_dev == second_directory.st_dev &&
+           first_directory.st_ino == second_directory.st_ino;
 }
 
 bool device_gone(int error)
@@ -319,8 +353,13 @@ bool port_names_file(const char* port_name, const char* file_name)
     const char* chosen = nullptr;
     struct stat port_found;
     struct stat file_found;
-    if (!device_path(port_name, path, chosen) || stat(chosen, &port_found) != 0 ||
-        stat(file_name, &file_found) != 0)
+    if (!device_path(port_name, path, chosen))
+        return false;
+    // A port that is not there yet (an adapter still to be plugged in) is
+    // named by its place: the same last part in the same directory.
+    if (same_place(chosen, file_name))
+        return true;
+    if (stat(chosen, &port_found) != 0 || stat(file_name, &file_found) != 0)
         return false;
     // A device node names its device by number, whatever its path.
     if (S_ISCHR(port_found.st_mode) && S_ISCHR(file_found.st_mode))

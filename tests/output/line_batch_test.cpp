@@ -57,10 +57,12 @@ TEST(LineBatch, LinesComeOutAsIfMadeOneByOne)
 
         temp_dir dir("imutap-batch");
         const std::string path = dir.path + "/log.txt";
-        std::vector<char> buffer(4096);
+        // Small blocks, so that the lines cross from block to block; enough of
+        // them for every line, so that none waits for room.
+        std::vector<char> buffer(16 * 4096);
         imutap::log_file log;
         int error = 0;
-        ASSERT_EQ(log_open(path.c_str(), log, buffer.data(), buffer.size(), error),
+        ASSERT_EQ(log_open(path.c_str(), log, buffer.data(), 4096, 16, error),
                   file_open_result::opened);
         log_writer writer{'a', r.dt, r.dos_time, r.output_period, {}, nullptr};
         line_batch batch;

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -183,6 +185,11 @@ TEST_F(Program, RefusedStartLeavesNoLogFile)
         {{"missing/run.log", "-c", no_port},
          angle_header + "could not create log file missing/run.log: " + std::strerror(ENOENT) +
              "\n"},
+        // A port not there yet (an adapter to be plugged in) named as the log:
+        // refused by its path, and nothing is created where it will appear.
+        {{"ttyUSB9", "-c", "./ttyUSB9"}, angle_header + "log file ttyUSB9 is the serial port\n"},
+        {{"./ttyUSB9", "-c", "./ttyUSB9"},
+         angle_header + "log file ./ttyUSB9 is the serial port\n"},
     };
     for (const row& r : rows) {
         const outcome o = run(r.args);
@@ -196,4 +203,36 @@ TEST_F(Program, RefusedStartLeavesNoLogFile)
             EXPECT_EQ(rest, r.printed);
         EXPECT_EQ(files(), names{}) << r.printed;
     }
+}
+
+TEST_F(Program, StandardOutputsOwnFileIsRefusedAsTheLogFile)
+{
+    // Standard output into a file, emptied or appended to, and the log file
+    // named as that file through any path or link: refused before anything
+    // reaches the log, where the console's lines would have gone.
+    fs::create_symlink("out.txt", fs::path(dir_.path) / "link");
+    for (const bool append : {false, true})
+        for (const std::string& name :
+             std::vector<std::string>{"out.txt", "./out.txt", "link", dir_.path + "/out.txt"}) {
+            SCOPED_TRACE(name);
+            const std::string out = (fs::path(dir_.path) / "out.txt").string();
+            const int output =
+                open(out.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
+            ASSERT_GE(output, 0);
+            spawn_setup setup;
+            setup.output = output;
+            setup.dir = dir_.path;
+            process child;
+            child.pid = spawn({IMUTAP_PROGRAM, name, "-c", no_port}, setup);
+            close(output);
+            EXPECT_EQ(wait_exit(child, 5000), 1);
+            EXPECT_EQ(contents("out.txt"),
+                      banner + angle_header + "log file " + name + " is standard output\n");
+            EXPECT_EQ(files(), (names{"link", "out.txt"}));
+            fs::remove(out);
+        }
+    // Standard output into a pipe is no file: the log goes there as before.
+    const outcome o = run({"/dev/stdout", "-c", no_port});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, banner + angle_header + port_missing);
 }

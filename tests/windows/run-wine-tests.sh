@@ -205,6 +205,23 @@ else
     fail "-c x (status $win_status, Linux $linux_status)"
 fi
 
+# The log file named as the file standard output goes into, or as the port's
+# path when nothing is there yet: refused, and nothing is created.
+timeout "$wine_limit" wine "$exe" "$work/stdout.win.txt" -c x </dev/null \
+    >"$work/stdout.win.txt" 2>"$work/stdout.win.err"
+win_status=$?
+timeout "$wine_limit" wine "$exe" "$work/later" -c "$work/later" </dev/null \
+    >"$work/later.win.out" 2>"$work/later.win.err"
+later_status=$?
+if [ "$win_status" -eq 1 ] &&
+    [ "$(without_cr "$work/stdout.win.txt" | tail -n 1)" = "log file $work/stdout.win.txt is standard output" ] &&
+    [ "$later_status" -eq 1 ] && [ ! -e "$work/later" ] &&
+    [ "$(without_cr "$work/later.win.out" | tail -n 1)" = "log file $work/later is the serial port" ]; then
+    pass "log file refused as standard output's file and as the port's path"
+else
+    fail "log file as standard output's file or the port's path (status $win_status, $later_status)"
+fi
+
 # A path through a folder that does not exist: the system's number, 3 on Windows.
 # The last run's log is left exactly as it was, its time included.
 printf '1 0.5 2.5 3\r\n' >"$work/nofolder.win.log"
