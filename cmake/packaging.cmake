@@ -38,8 +38,14 @@ else()
     "unit's own sample counter, writes it as CSV and plots it.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
   # What Debian wants in the package beyond the installed files: gzipped manual
-  # pages, the licence as the copyright file, a changelog.
+  # pages and documents, the licence as the copyright file, a changelog, the
+  # programs without the compiler's notes.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian-staging.cmake)
+  if(CMAKE_STRIP)
+    set(CPACK_IMUTAP_STRIP "${CMAKE_STRIP}")
+  else()
+    set(CPACK_IMUTAP_STRIP strip)
+  endif()
   set(IMUTAP_DEB_CHANGELOG_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
   set(CPACK_IMUTAP_VERSION ${PROJECT_VERSION})
   set(CPACK_IMUTAP_MAINTAINER "${IMUTAP_MAINTAINER}")
