@@ -37,6 +37,11 @@ else()
     "imutap-inspect reads a log into named columns, proves it complete by the\n"
     "unit's own sample counter, writes it as CSV and plots it.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+  # The maintainer scripts: imutap-inspect's package byte-compiled on install,
+  # its compiled files removed on remove.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # What Debian wants in the package beyond the installed files: gzipped manual
   # pages and documents, the licence as the copyright file, a changelog, the
   # programs without the compiler's notes.
