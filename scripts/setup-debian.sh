@@ -14,6 +14,10 @@ want=("${native[@]}")
 if [ "${1:-}" = "--windows" ]; then
     want+=("${windows[@]}")
 fi
+# --programs (scripts/demo.sh): only what building imutap and imutap-emu takes.
+if [ "${1:-}" = "--programs" ]; then
+    want=(cmake make g++)
+fi
 
 missing=()
 for package in "${want[@]}"; do
