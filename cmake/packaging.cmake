@@ -1,6 +1,6 @@
 # Packages made by cpack from what "cmake --install" installs: a Debian package on
-# Linux (cpack -G DEB), a zip of the program, README and licence from the mingw
-# build (cpack -G ZIP).
+# Linux (cpack -G DEB), a zip of the program, README, licence and imutap-inspect
+# from the mingw build (cpack -G ZIP).
 set(CPACK_PACKAGE_NAME imutap)
 set(CPACK_PACKAGE_VENDOR "the imutap developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
