@@ -13,7 +13,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 scripts/setup-debian.sh --programs
-build=build-demo
+build="build-demo"
 cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DIMUTAP_TESTS=OFF -DIMUTAP_BENCHMARKS=OFF >/dev/null
 cmake --build $build -j2 --target imutap imutap-emu
 

@@ -50,8 +50,9 @@ if [ "$build" = --in-view ]; then
     left=$(cd "$upper" && find . -mindepth 1 | sed 's,^\./,,' | while read -r path; do
         [ -e "/$path" ] || [ -L "/$path" ] || echo "$path"
     done | grep -Ev "^(var/lib/dpkg|var/log/dpkg\.log|var/cache/man|${check#/})(/|\$)" || true)
-    left+=$(cd "$upper" && find var/lib/dpkg -name "imutap.*" 2> /dev/null || true)
-    [ -z "$left" ] || fail "left behind after the removal: $(echo $left)"
+    left+=$'\n'$(cd "$upper" && find var/lib/dpkg -name "imutap.*" 2> /dev/null || true)
+    left=$(grep . <<< "$left" | tr '\n' ' ' || true)
+    [ -z "$left" ] || fail "left behind after the removal: $left"
     echo "nothing of the package left behind"
     exit 0
 fi
