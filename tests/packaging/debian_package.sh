@@ -41,8 +41,9 @@ zcat "$scratch/root/usr/share/man/man1/imutap.1.gz" | grep -q "^\.SH DIAGNOSTICS
     fail "imutap.1.gz is not the manual page"
 # Every picture the installed README shows is installed where its link leads.
 doc=$scratch/root/usr/share/doc/imutap
-zcat "$doc/README.md.gz" | grep -q "^# imutap$" || fail "README.md.gz is not the README"
-for picture in $(zcat "$doc/README.md.gz" | sed -n 's/.*!\[[^]]*\](\([^)]*\)).*/\1/p'); do
+zcat "$doc/README.md.gz" > "$scratch/README.md"
+grep -qx "# imutap" "$scratch/README.md" || fail "README.md.gz is not the README"
+for picture in $(sed -n 's/.*!\[[^]]*\](\([^)]*\)).*/\1/p' "$scratch/README.md"); do
     [ -f "$doc/$picture" ] || fail "the README shows $picture, which is not installed"
 done
 
