@@ -1,5 +1,7 @@
 # Run by cpack on the staged files before it packs them. For the Debian package:
-# manual pages gzipped, the licence as usr/share/doc/imutap/copyright, a changelog.
+# manual pages and README gzipped, the licence as usr/share/doc/imutap/copyright,
+# a changelog, and the programs without the .comment and .note sections (what
+# Debian's own strip step takes out beside the symbols).
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -16,6 +18,19 @@ endfunction()
 file(GLOB pages "${root}/share/man/man1/*.1")
 foreach(page IN LISTS pages)
   gzip_file("${page}")
+endforeach()
+gzip_file("${doc}/README.md")
+
+file(GLOB programs "${root}/bin/*")
+foreach(program IN LISTS programs)
+  file(READ "${program}" magic LIMIT 4 HEX)
+  if(magic STREQUAL "7f454c46")  # an ELF file, not the imutap-inspect script
+    execute_process(COMMAND "${CPACK_IMUTAP_STRIP}" --remove-section=.comment --remove-section=.note
+                            "${program}" RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "cannot strip ${program}")
+    endif()
+  endif()
 endforeach()
 
 # The licence in Debian's copyright format: its text indented by one blank, an

@@ -1,6 +1,6 @@
 # Packages made by cpack from what "cmake --install" installs: a Debian package on
-# Linux (cpack -G DEB), a zip of the program, README and licence from the mingw
-# build (cpack -G ZIP).
+# Linux (cpack -G DEB), a zip of the program, README, licence and imutap-inspect
+# from the mingw build (cpack -G ZIP).
 set(CPACK_PACKAGE_NAME imutap)
 set(CPACK_PACKAGE_VENDOR "the imutap developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -37,9 +37,20 @@ else()
     "imutap-inspect reads a log into named columns, proves it complete by the\n"
     "unit's own sample counter, writes it as CSV and plots it.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+  # The maintainer scripts: imutap-inspect's package byte-compiled on install,
+  # its compiled files removed on remove.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # What Debian wants in the package beyond the installed files: gzipped manual
-  # pages, the licence as the copyright file, a changelog.
+  # pages and documents, the licence as the copyright file, a changelog, the
+  # programs without the compiler's notes.
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian-staging.cmake)
+  if(CMAKE_STRIP)
+    set(CPACK_IMUTAP_STRIP "${CMAKE_STRIP}")
+  else()
+    set(CPACK_IMUTAP_STRIP strip)
+  endif()
   set(IMUTAP_DEB_CHANGELOG_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
   set(CPACK_IMUTAP_VERSION ${PROJECT_VERSION})
   set(CPACK_IMUTAP_MAINTAINER "${IMUTAP_MAINTAINER}")

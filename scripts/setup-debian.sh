@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing imutap needs on Debian: as root it runs
 # apt-get; otherwise it names the packages to install and stops. --windows
-# adds the Windows cross-build and Wine, --vm the virtual machine's tests.
+# adds the Windows cross-build and Wine, --vm the virtual machine's tests;
+# --programs asks for the compiler and CMake alone.
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev)
@@ -20,8 +21,10 @@ for option in "$@"; do
     case "$option" in
     --windows) want+=("${windows[@]}") ;;
     --vm) want+=("${vm[@]}") ;;
+    # scripts/demo.sh: only what building imutap and imutap-emu takes.
+    --programs) want=(cmake make g++) ;;
     *)
-        echo "usage: $0 [--windows] [--vm]" >&2
+        echo "usage: $0 [--windows] [--vm] [--programs]" >&2
         exit 2
         ;;
     esac

@@ -44,5 +44,5 @@ if [ -x tests/windows/run-wine-tests.sh ]; then
     cmake --build build-windows -j$jobs
     tests/windows/run-wine-tests.sh build-windows/src/imutap.exe build
     echo "== the Windows zip"
-    tests/packaging/windows_zip.sh build-windows
+    tests/packaging/windows_zip.sh build-windows build
 fi
