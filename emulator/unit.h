@@ -3,6 +3,7 @@
 #include "emu_log.h"
 #include "options.h"
 #include "out_queue.h"
+#include "still.h"
 
 #include <cstdint>
 
@@ -24,6 +25,7 @@ struct unit_state {
     std::uint64_t pace_built = 0; // packets built since pace_origin
     std::int64_t ignore_left[256] = {};
     std::int64_t short_g_left = 0;
+    still_state still; // the biases of a unit lying still (--still-gyro, ...)
 };
 
 // The first power-on: fault budgets and sequence number from the options.
