@@ -108,6 +108,8 @@ class NoiseTerms:
 def noise_terms(taus, adev, terms, ms):
     """Reads the noise terms from one axis's Allan deviation."""
     ok = np.isfinite(adev) & (terms > 0) & (adev > 0)
+    if not ok.any():                   # a constant value: no noise at all
+        return NoiseTerms(0.0, 0.0, float("nan"), False, 0.0, False, 0.0)
     taus, adev, terms, ms = taus[ok], adev[ok], terms[ok], ms[ok]
     avar = adev ** 2
     # Each variance relative to itself, weighted by its independent averages.

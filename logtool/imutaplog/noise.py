@@ -167,13 +167,14 @@ def _spectrum(axes, use, fs):
     except ImportError:
         return None
     out = []
+    segment = min(SEGMENT, max(b - a for a, b in use))
     for k in range(len(AXES)):
         total, weight, freqs = 0, 0, None
         for a, b in use:
-            if b - a < 64:
+            if b - a < max(segment, 64):
                 continue
             freqs, psd = welch(axes[k, a:b].astype(np.float64), fs=fs,
-                               nperseg=min(SEGMENT, b - a))
+                               nperseg=segment)
             total = total + psd * (b - a)
             weight += b - a
         if freqs is None:
