@@ -5,11 +5,12 @@ spectrum, and the timing of the samples. Only complete stretches of the log
 are analysed: the longest, or all of them pooled."""
 
 import math
+import os
 
 import numpy as np
 
 from . import layout as cols
-from .allan import allan_deviation, noise_terms, octaves
+from .allan import FLAT_DEVIATION, allan_deviation, noise_terms, octaves
 from .counter import check_counter
 from .summary import skipped_lines
 
@@ -107,11 +108,11 @@ def analyse(chunks, rate=None, combine=False, spectrum=True):
     r.step = step
     if judged.interval is not None and rate is None:
         r.packet_rate = 1.0 / judged.interval
-        r.rate_from = "the counter over the time column"
+        r.rate_from = "by the counter over the time column"
     else:
         r.packet_rate = rate or 100.0
-        r.rate_from = ("given (--rate)" if rate else
-                       "taken (no time column; give --rate)")
+        r.rate_from = ("as given with --rate" if rate else
+                       "assumed: no time column, give --rate")
     r.tau0 = step / r.packet_rate
     r.time = None
     if time is not None:
@@ -290,44 +291,59 @@ def write_csv(r, out, units):
 
 
 def plot_adev(r, path):
+    """The Allan deviation of each axis, log-log, with the fitted white noise
+    (slope -1/2) and random walk (slope +1/2) and the read-outs marked."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.lines import Line2D
 
-    fig, panels = plt.subplots(1, 2, figsize=(11, 4.8), dpi=100)
+    fig, panels = plt.subplots(1, 2, figsize=(11, 5.2), dpi=100)
     colors = ["tab:blue", "tab:orange", "tab:green"]
+    key = [Line2D([], [], color="0.3", linestyle="--", marker="s",
+                  markerfacecolor="none", label="white noise N: slope -1/2,"
+                  " its value at 1 s"),
+           Line2D([], [], color="0.3", linestyle=":", marker="^",
+                  markerfacecolor="none", label="random walk K: slope +1/2,"
+                  " its value at 3 s"),
+           Line2D([], [], color="0.3", linestyle="", marker="v",
+                  label="least deviation: 0.664 x bias instability")]
     for ax, sensor, k0 in ((panels[0], GYRO, 0), (panels[1], ACCEL, 3)):
+        shown = []
         for j in range(3):
             k = k0 + j
             t, c = r.figures[k], colors[j]
             ax.loglog(r.taus, r.adev[k], "o-", color=c, markersize=3,
-                      linewidth=1, label=AXES[k])
+                      linewidth=1.2, label=AXES[k])
             taus = r.taus
             ax.loglog(taus, t.white / np.sqrt(taus), "--", color=c,
-                      linewidth=0.7, alpha=0.7)
+                      linewidth=0.8, alpha=0.8)
+            ax.plot([1.0], [t.white], "s", color=c, markerfacecolor="none",
+                    markersize=9)
+            shown += list(r.adev[k]) + [t.white]
             if not t.walk_bound:
                 ax.loglog(taus, t.walk * np.sqrt(taus / 3), ":", color=c,
-                          linewidth=0.9, alpha=0.8)
-            ax.plot([1.0], [t.white], "s", color=c, markerfacecolor="none",
-                    markersize=8)
-            if not t.walk_bound:
+                          linewidth=1.0, alpha=0.9)
                 ax.plot([3.0], [t.walk], "^", color=c, markerfacecolor="none",
-                        markersize=8)
-            ax.plot([t.instability_tau], [t.instability * 0.664], "v",
-                    color=c, markersize=8)
+                        markersize=9)
+                shown.append(t.walk)
+            ax.plot([t.instability_tau], [t.instability * FLAT_DEVIATION], "v",
+                    color=c, markersize=9)
+        shown = np.array(shown)
+        shown = shown[np.isfinite(shown) & (shown > 0)]
+        if len(shown):
+            ax.set_ylim(shown.min() / 2, shown.max() * 2)
         ax.set_xlabel("averaging time tau [s]")
         ax.set_ylabel("Allan deviation [%s]" % sensor.unit)
         ax.set_title(sensor.name, fontsize="medium")
         ax.grid(True, which="both", linewidth=0.3, alpha=0.6)
-        lo = min(np.nanmin(r.adev[k]) for k in range(k0, k0 + 3))
-        hi = max(np.nanmax(r.adev[k]) for k in range(k0, k0 + 3))
-        ax.set_ylim(lo / 3, hi * 2)
-        ax.legend(fontsize="small", loc="lower left")
-    fig.suptitle("%s: %s. Dashed: white noise (slope -1/2), square its value"
-                 " at 1 s;\ndotted: random walk (+1/2), triangle at 3 s;"
-                 " filled triangle: the least deviation (bias instability"
-                 " x 0.664)" % (r.log.path.rsplit("/", 1)[-1], _used_text(r)),
-                 fontsize="small")
-    fig.tight_layout(rect=(0, 0, 1, 0.9))
+        axes_key = ax.legend(fontsize="small", loc="upper right")
+        ax.add_artist(axes_key)
+        ax.legend(handles=key, fontsize="x-small", loc="lower left")
+    fig.suptitle("%s: Allan deviation of a unit lying still, %s, sample"
+                 " interval %.6g s" % (os.path.basename(r.log.path),
+                                       _used_text(r), r.tau0),
+                 fontsize="medium")
+    fig.tight_layout(rect=(0, 0, 1, 0.95))
     fig.savefig(path)
     plt.close(fig)
