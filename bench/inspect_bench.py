@@ -20,6 +20,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
@@ -45,17 +46,54 @@ def make_log(build, lines):
     return path
 
 
+def tree_rss(root):
+    """Resident bytes of root and all its descendants now (shared pages
+    counted in each process: an upper bound)."""
+    parents, rss = {}, {}
+    page = os.sysconf("SC_PAGE_SIZE")
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/statm" % entry) as f:
+                rss[int(entry)] = int(f.read().split()[1]) * page
+        except (OSError, IndexError, ValueError):
+            continue
+        parents[int(entry)] = int(fields[1])
+    total, stack = 0, [root]
+    while stack:
+        pid = stack.pop()
+        total += rss.get(pid, 0)
+        stack += [child for child, parent in parents.items() if parent == pid]
+    return total
+
+
 def run_once(argv):
-    """(wall s, CPU s, peak RSS bytes) of one run of argv."""
+    """(wall s, CPU s, peak RSS bytes) of one run of argv: the CPU time of
+    the command and the worker processes it started; the peak of the
+    resident memory of all of them together, sampled every 20 ms, or the
+    largest single process's from wait4 when that is more."""
     start = time.perf_counter()
     child = subprocess.Popen(argv, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
+    peak, done = [0], threading.Event()
+
+    def sample():
+        while not done.wait(0.02):
+            peak[0] = max(peak[0], tree_rss(child.pid))
+    sampler = threading.Thread(target=sample)
+    sampler.start()
     _, status, usage = os.wait4(child.pid, 0)
+    done.set()
+    sampler.join()
     wall = time.perf_counter() - start
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode not in (0, 1):
         sys.exit("%s ended with status %d" % (" ".join(argv), child.returncode))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+    return (wall, usage.ru_utime + usage.ru_stime,
+            max(peak[0], usage.ru_maxrss * 1024))
 
 
 def measure(argv, repeats):

@@ -4,7 +4,7 @@ import argparse
 import os
 import sys
 
-from .reader import LogError, read_chunks, read_log
+from .reader import LogError, read_log, read_pieces
 from .summary import skipped_lines
 
 FORMATS = (".png", ".svg", ".pdf")
@@ -68,12 +68,15 @@ def _skipped(log):
     skipped_lines(log.problems, len(log.problems), write)
 
 
-def _with_notes(chunks):
-    """Passes the pieces of a log on, saying its notes on the way."""
-    for log in chunks:
-        for note in log.notes:
-            sys.stderr.write(note + "\n")
-        yield log
+def _with_notes(pieces):
+    """Passes the pieces of a log on, saying its notes on the way (they come
+    with the first, the Log of its layout)."""
+    pieces = iter(pieces)
+    first = next(pieces)
+    for note in first.notes:
+        sys.stderr.write(note + "\n")
+    yield first
+    yield from pieces
 
 
 def _picture_name(name):
@@ -85,13 +88,14 @@ def _picture_name(name):
 
 
 def _noise(args):
-    from .noise import NoiseError, analyse, plot_adev, report, write_csv, \
-        write_yaml
+    from .noise import NoiseError, analyse, noise_piece, plot_adev, report, \
+        write_csv, write_yaml
     if args.rate is not None and not args.rate > 0:
         sys.stderr.write("imutap-inspect: --rate must be above 0\n")
         return 2
     try:
-        result = analyse(_with_notes(read_chunks(args.log, args.mode)),
+        result = analyse(_with_notes(read_pieces(args.log, args.mode,
+                                                 noise_piece)),
                          args.rate, args.combine)
     except NoiseError as e:
         sys.stderr.write("imutap-inspect: %s\n" % e)
@@ -133,9 +137,9 @@ def run(argv):
             sys.stderr.write("imutap-inspect: %s: would overwrite the log\n" % out)
             return 2
     if args.command == "summary":
-        from .summary import summarise
-        return summarise(_with_notes(read_chunks(args.log, args.mode)),
-                         sys.stdout)
+        from .summary import summarise, summary_piece
+        return summarise(_with_notes(read_pieces(args.log, args.mode,
+                                                 summary_piece)), sys.stdout)
     if args.command == "noise":
         return _noise(args)
     log = read_log(args.log, args.mode)

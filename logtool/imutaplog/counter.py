@@ -133,7 +133,7 @@ def _unwrap(counter, steps, time, interval):
 def check_counter(counter, counts, line_numbers, time=None):
     """Judges the counter column, with the time column when given. counts and
     line_numbers go with each row, for the report."""
-    counter = np.asarray(counter, dtype=np.int64)
+    counter = np.asarray(counter).astype(np.int32)
     steps = np.diff(counter) % WRAP
     if len(steps) == 0:
         return Completeness(None, False, [], 0, 0, counter.copy())

@@ -51,32 +51,48 @@ ACCEL = Sensor(
     G)
 
 
-def load(chunks):
-    """(first piece, count, time or None, counter, line numbers, the six
-    axes as float32 rows, the first skipped lines, how many were skipped)."""
-    first, keep, problems, skipped = None, [], [], 0
-    for log in chunks:
-        if first is None:
-            first = log
-            if log.mode == "r":
-                raise NoiseError("%s: a voltage-mode log has no gyro or"
-                                 " accelerometer values; noise needs angle or"
-                                 " scaled mode" % log.path)
-        if len(log):
-            keep.append((log["count"].astype(np.int64),
-                         log["time"].copy() if log.has_time else None,
-                         log["counter"].astype(np.int32),
-                         np.asarray(log.line_numbers, np.int64),
-                         np.array([log[a] for a in AXES], np.float32)))
-        skipped += len(log.problems)
-        problems.extend(log.problems[:max(0, 20 - len(problems))])
-    if not keep:
+def noise_piece(log):
+    """What noise keeps of one piece of a log (in a worker process): count,
+    time and counter in small types, line numbers, the six axes as float32
+    rows, the first of its skipped lines."""
+    if log.mode == "r":
+        return {"problems": [], "skipped": 0}
+    lines = np.asarray(log.line_numbers)
+    return {"count": log["count"].astype(np.int32),
+            "time": log["time"].copy() if log.has_time else None,
+            "counter": log["counter"].astype(np.uint16),
+            "line": lines.astype(np.int64 if len(lines) and lines[-1] >= 2 ** 31
+                                 else np.int32),
+            "axes": np.array([log[a] for a in AXES], np.float32),
+            "problems": log.problems[:20], "skipped": len(log.problems)}
+
+
+def load(pieces):
+    """(the Log of the layout, count, time or None, counter, line numbers,
+    the six axes as float32 rows, the first skipped lines, how many were
+    skipped) from read_pieces(path, mode, noise_piece)."""
+    pieces = iter(pieces)
+    first = next(pieces)
+    if first.mode == "r":
+        raise NoiseError("%s: a voltage-mode log has no gyro or accelerometer"
+                         " values; noise needs angle or scaled mode" % first.path)
+    keep = {"count": [], "time": [], "counter": [], "line": [], "axes": []}
+    problems, skipped = [], 0
+    for piece in pieces:
+        for name in keep:
+            if piece[name] is not None and len(piece["count"]):
+                keep[name].append(piece[name])
+        skipped += piece["skipped"]
+        problems.extend(piece["problems"][:max(0, 20 - len(problems))])
+    if not keep["count"]:
         raise NoiseError("%s: no usable line" % first.path)
-    parts = list(zip(*keep))
-    time = np.concatenate(parts[1]) if first.has_time else None
-    return (first, np.concatenate(parts[0]), time, np.concatenate(parts[2]),
-            np.concatenate(parts[3]), np.concatenate(parts[4], axis=1),
-            problems, skipped)
+    whole = {}
+    for name in keep:               # one column at a time: less memory at once
+        whole[name] = (np.concatenate(keep[name], axis=-1) if keep[name]
+                       else None)
+        keep[name] = None
+    return (first, whole["count"], whole["time"], whole["counter"],
+            whole["line"], whole["axes"], problems, skipped)
 
 
 def stretches(judged, rows):

@@ -213,7 +213,7 @@ def _parse_lines(raw, nl, fields, first_line):
 
     kept = np.flatnonzero(keep)
     if len(kept) == len(rows):      # every line converted in the quick way
-        table = np.ascontiguousarray(rows.T)
+        table = rows.T              # a view: one column is a strided row
     else:
         table = np.empty((fields, len(kept)))
         table[:, np.searchsorted(kept, np.flatnonzero(quick))] = \
@@ -247,12 +247,15 @@ def parse_log(raw, mode=None, name="log"):
 CHUNK_BYTES = 48 << 20
 
 
+# Lines spread over a file that decide its layout, read one by one.
+_FILE_SAMPLE = 201
+
+
 def _sample_lines(f, size):
-    """About _SAMPLE complete lines spread over the open file."""
+    """About _FILE_SAMPLE complete lines spread over the open file."""
     lines = []
-    for offset in np.unique(np.linspace(0, size - 1, _SAMPLE).astype(np.int64)):
-        f.seek(int(offset))
-        piece = f.read(4096)
+    for offset in np.unique(np.linspace(0, size - 1, _FILE_SAMPLE).astype(np.int64)):
+        piece = os.pread(f.fileno(), 1024, int(offset))
         if offset:
             start = piece.find(b"\n") + 1
             if start == 0:
@@ -307,3 +310,97 @@ def read_chunks(path, mode=None, chunk_bytes=CHUNK_BYTES):
             yield Log(path, mode, has_time, table, numbers, problems, notes,
                       source)
             notes = []
+
+
+def _bounds(f, size, chunk_bytes):
+    """Offsets that cut the file into pieces of about chunk_bytes, each
+    piece ending at a line end (the last at the file's end)."""
+    out = [0]
+    pos = chunk_bytes
+    while pos < size:
+        f.seek(pos)
+        while True:
+            piece = f.read(1 << 16)
+            if not piece:
+                pos = size
+                break
+            found = piece.find(b"\n")
+            if found >= 0:
+                pos += found + 1
+                break
+            pos += len(piece)
+        if pos >= size:
+            break
+        out.append(pos)
+        pos += chunk_bytes
+    out.append(size)
+    return out
+
+
+def _piece_job(job):
+    """Reads one piece of the file and reduces it (in a worker process):
+    (lines in the piece, reduce's answer with line numbers from 1)."""
+    path, start, end, mode, has_time, reduce = job
+    with open(path, "rb") as f:
+        f.seek(start)
+        raw = f.read(end - start)
+    fields = len(cols.columns(mode, has_time))
+    cut = raw.rfind(b"\n") + 1
+    tail, raw = raw[cut:], raw[:cut]
+    if raw:
+        nl = _line_ends(raw)
+        table, numbers, problems, source = _parse_lines(raw, nl, fields, 1)
+        lines = len(nl)
+    else:
+        table, numbers = np.empty((fields, 0)), np.empty(0, np.int64)
+        problems, source, lines = [], None, 0
+    if tail:
+        problems.append((lines + 1, "cut short (no line end)"))
+        lines += 1
+    log = Log(path, mode, has_time, table, numbers, problems, [], source)
+    return lines, reduce(log)
+
+
+def read_pieces(path, mode, reduce, workers=None, chunk_bytes=CHUNK_BYTES):
+    """Reads a long log a piece at a time, on up to `workers` processes (by
+    default one per processor, at most two): first yields a Log without rows
+    (its layout and notes), then reduce(log) for each piece in order.
+    reduce runs in the worker and answers with a dict; its "line" array and
+    its "problems" list are turned into the file's line numbers here."""
+    if mode is not None and mode not in cols.MODE_NAMES:
+        raise LogError("unknown mode -m %s: a, c or r" % mode, 2)
+    try:
+        f = open(path, "rb")
+    except OSError as e:
+        raise LogError("%s: %s" % (path, e.strerror or e), 2) from None
+    with f:
+        size = os.fstat(f.fileno()).st_size
+        sample = _sample_lines(f, size) if size else []
+        if not sample:
+            raise LogError("%s: no complete line" % path)
+        mode, has_time, notes = _choose_layout(_fields_of(sample), mode, path)
+        bounds = _bounds(f, size, chunk_bytes)
+    fields = len(cols.columns(mode, has_time))
+    yield Log(path, mode, has_time, np.empty((fields, 0)),
+              np.empty(0, np.int64), [], notes, None)
+    jobs = [(path, a, b, mode, has_time, reduce)
+            for a, b in zip(bounds[:-1], bounds[1:])]
+    workers = workers or min(2, os.cpu_count() or 1)
+    if workers > 1 and len(jobs) > 1:
+        import multiprocessing
+        pool = multiprocessing.get_context("fork").Pool(workers)
+        answers = pool.imap(_piece_job, jobs)
+    else:
+        pool, answers = None, map(_piece_job, jobs)
+    try:
+        before = 0
+        for lines, answer in answers:
+            if "line" in answer:
+                answer["line"] += before
+            answer["problems"] = [(line + before, reason)
+                                  for line, reason in answer.get("problems", [])]
+            before += lines
+            yield answer
+    finally:
+        if pool is not None:
+            pool.terminate()

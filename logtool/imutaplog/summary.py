@@ -65,6 +65,9 @@ class Stats:
     def add(self, rows):
         """rows: one row per name."""
         finite = np.isfinite(rows)
+        if finite.all():
+            self._add_finite(rows)
+            return
         n = finite.sum(axis=1).astype(float)
         if not n.any():
             return
@@ -73,6 +76,37 @@ class Stats:
             mean = values.sum(axis=1) / n
             m2 = np.where(finite, rows - mean[:, None], 0.0)
             m2 = (m2 * m2).sum(axis=1)
+        low = np.where(finite, rows, np.inf).min(axis=1)
+        high = np.where(finite, rows, -np.inf).max(axis=1)
+        sin, cos = np.zeros(len(n)), np.zeros(len(n))
+        if self.angle.any():
+            radians = np.radians(values[self.angle])
+            sin[self.angle] = np.where(finite[self.angle], np.sin(radians),
+                                       0).sum(axis=1)
+            cos[self.angle] = np.where(finite[self.angle], np.cos(radians),
+                                       0).sum(axis=1)
+        self._merge(n, np.nan_to_num(mean), m2, low, high, sin, cos)
+
+    def _add_finite(self, rows):
+        n = np.full(len(rows), float(rows.shape[1]))
+        mean = rows.mean(axis=1)
+        centred = rows - mean[:, None]
+        m2 = np.einsum("ij,ij->i", centred, centred)
+        del centred
+        sin, cos = np.zeros(len(n)), np.zeros(len(n))
+        if self.angle.any():
+            radians = np.radians(rows[self.angle])
+            sin[self.angle] = np.sin(radians).sum(axis=1)
+            cos[self.angle] = np.cos(radians).sum(axis=1)
+        self._merge(n, mean, m2, rows.min(axis=1), rows.max(axis=1), sin, cos)
+
+    def merge(self, other):
+        """Takes in what another Stats of the same columns gathered."""
+        self._merge(other.n, other.mean, other.m2, other.low, other.high,
+                    other.sin, other.cos)
+
+    def _merge(self, n, mean, m2, low, high, sin, cos):
+        with np.errstate(invalid="ignore", divide="ignore"):
             total = self.n + n
             delta = mean - self.mean
             seen = n > 0
@@ -80,15 +114,10 @@ class Stats:
             self.m2 = np.where(seen, self.m2 + m2 + delta * delta * self.n * n
                                / total, self.m2)
         self.n = total
-        self.low = np.minimum(self.low, np.where(finite, rows, np.inf).min(axis=1))
-        self.high = np.maximum(self.high,
-                               np.where(finite, rows, -np.inf).max(axis=1))
-        if self.angle.any():
-            radians = np.radians(values[self.angle])
-            self.sin[self.angle] += np.where(finite[self.angle],
-                                             np.sin(radians), 0).sum(axis=1)
-            self.cos[self.angle] += np.where(finite[self.angle],
-                                             np.cos(radians), 0).sum(axis=1)
+        self.low = np.minimum(self.low, low)
+        self.high = np.maximum(self.high, high)
+        self.sin += sin
+        self.cos += cos
 
     def rows(self):
         """(name, min, mean, std, max) of each column; NaN where nothing
@@ -106,36 +135,50 @@ class Stats:
         return list(zip(self.names, low, mean, std, high))
 
 
-def gather(chunks):
-    """Reads the pieces of a log: (first piece, Stats of the values, the
-    count, time and counter columns and line numbers whole, the first
-    skipped lines, how many were skipped)."""
-    first, stats, problems, skipped = None, None, [], 0
+def summary_piece(log):
+    """What the summary keeps of one piece of a log (in a worker process):
+    the Stats of its values, its count, time and counter columns in small
+    types, its line numbers and the first of its skipped lines."""
+    stats = Stats(log.value_names())
+    if len(log):
+        stats.add(np.array([log[n] for n in stats.names]))
+    lines = np.asarray(log.line_numbers)
+    return {"stats": stats, "count": log["count"].astype(np.int32),
+            "counter": log["counter"].astype(np.uint16),
+            "time": log["time"].copy() if log.has_time else None,
+            "line": lines.astype(np.int64 if len(lines) and lines[-1] >= 2 ** 31
+                                 else np.int32),
+            "problems": log.problems[:LISTED], "skipped": len(log.problems)}
+
+
+def gather(pieces):
+    """Reads the pieces of a log (from read_pieces with summary_piece): (the
+    Log of its layout, Stats of the values, the count, time and counter
+    columns and line numbers whole, the first skipped lines, how many were
+    skipped)."""
+    pieces = iter(pieces)
+    first = next(pieces)
+    stats, problems, skipped = Stats(first.value_names()), [], 0
     keep = {"count": [], "time": [], "counter": [], "line": []}
-    for log in chunks:
-        if first is None:
-            first = log
-            stats = Stats(log.value_names())
-        if len(log):
-            stats.add(np.array([log[n] for n in stats.names]))
-            keep["count"].append(log["count"].astype(np.int64))
-            keep["counter"].append(log["counter"].astype(np.int32))
-            keep["line"].append(np.asarray(log.line_numbers, np.int64))
-            if log.has_time:
-                keep["time"].append(log["time"].copy())
-        skipped += len(log.problems)
-        problems.extend(log.problems[:max(0, LISTED - len(problems))])
-    whole = {k: np.concatenate(v) if v else None for k, v in keep.items()}
-    if whole["count"] is None:
-        whole = {k: np.empty(0) for k in keep}
+    for piece in pieces:
+        stats.merge(piece["stats"])
+        for name in keep:
+            if piece[name] is not None:
+                keep[name].append(piece[name])
+        skipped += piece["skipped"]
+        problems.extend(piece["problems"][:max(0, LISTED - len(problems))])
+    whole = {}
+    for name in keep:               # one column at a time: less memory at once
+        whole[name] = np.concatenate(keep[name]) if keep[name] else np.empty(0)
+        keep[name] = None
     return first, stats, whole, problems, skipped
 
 
-def summarise(chunks, out):
-    """Writes the summary of a log, given as pieces (a list of one Log will
-    do), to out; returns the exit status: 0 when the log is proven complete,
-    1 otherwise."""
-    log, stats, whole, problems, skipped = gather(chunks)
+def summarise(pieces, out):
+    """Writes the summary of a log, given as read_pieces(path, mode,
+    summary_piece) gives it, to out; returns the exit status: 0 when the log
+    is proven complete, 1 otherwise."""
+    log, stats, whole, problems, skipped = gather(pieces)
     w = out.write
     count, counter, time = whole["count"], whole["counter"], whole["time"]
     n = len(count)

@@ -2,6 +2,7 @@
 and exit status, the CSV and the pictures."""
 
 import csv
+import io
 import os
 import re
 import subprocess
@@ -248,3 +249,16 @@ def test_plot_picks_what_to_draw(logs, tmp_path, name, args, status):
     done = inspect("plot", logs[name], "-o", str(tmp_path / "p.png"), *args)
     assert done.returncode == status, done.stderr
     assert (tmp_path / "p.png").exists() == (status == 0)
+
+
+@pytest.mark.parametrize("name", ["malformed", "cut_short", "silent"])
+def test_reading_in_pieces_says_what_reading_whole_says(logs, name):
+    from imutaplog.reader import read_pieces
+    from imutaplog.summary import summarise, summary_piece
+    told = []
+    for workers, chunk in [(1, 1 << 30), (2, 3000)]:
+        out = io.StringIO()
+        status = summarise(read_pieces(logs[name], None, summary_piece,
+                                       workers=workers, chunk_bytes=chunk), out)
+        told.append((status, out.getvalue()))
+    assert told[0] == told[1] and "line" in told[0][1]
