@@ -205,6 +205,7 @@ def test_completeness_is_right_at_any_outage(logs, tmp_path, kind, status, said)
                       r"^lines: 974 used, 1025 skipped$",
                       r"^incomplete: 1025 lines skipped$"]),
     ("one_each", [r"^incomplete: 1 packet missing in 1 place, 1 line skipped$"]),
+    ("empty_line", [r"^line 1001: empty line; skipped$", r"^lines: 1998 used, 1 skipped$"]),
 ])
 def test_summary_reads(tmp_path, what, said):
     path = str(tmp_path / "log.txt")
@@ -215,7 +216,9 @@ def test_summary_reads(tmp_path, what, said):
         write_log(path, np.delete(n, 500), None)
         with open(path, "rb") as f:
             lines = f.read().splitlines(True)
-        bad = 1025 if what == "many_skipped" else 1
+        bad = {"many_skipped": 1025, "one_each": 1}.get(what, 0)
+        if what == "empty_line":
+            lines[1000] = b"\n"
         with open(path, "wb") as f:
             f.write(b"".join(b"1 2 3 4\n" if i < bad else line
                              for i, line in enumerate(lines)))
