@@ -37,10 +37,12 @@ def octaves(samples):
 def allan_sums(values, ms):
     """(sum of squared second differences, terms) for each m in ms, of one
     stretch of samples."""
-    y = np.asarray(values, np.float64)
+    y = np.array(values, np.float64)
+    y -= y.mean()
     theta = np.empty(len(y) + 1)
     theta[0] = 0.0
-    np.cumsum(y - y.mean(), out=theta[1:])
+    np.cumsum(y, out=theta[1:])
+    del y
     buf = np.empty(len(theta))
     sums, terms = np.zeros(len(ms)), np.zeros(len(ms), np.int64)
     for i, m in enumerate(ms):

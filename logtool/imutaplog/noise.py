@@ -19,8 +19,9 @@ RAD = math.pi / 180
 AXES = ["gyro_x", "gyro_y", "gyro_z", "accel_x", "accel_y", "accel_z"]
 # Stretches shorter than this many lines are left out when pooling.
 SHORTEST = 16
-# Samples per segment of the spectrum.
+# Samples per segment of the spectrum, and per block of segments.
 SEGMENT = 4096
+BLOCK = 1 << 20
 
 
 class NoiseError(Exception):
@@ -86,13 +87,33 @@ def load(pieces):
         problems.extend(piece["problems"][:max(0, 20 - len(problems))])
     if not keep["count"]:
         raise NoiseError("%s: no usable line" % first.path)
-    whole = {}
+    whole = {"axes": Rows(keep.pop("axes"))}
     for name in keep:               # one column at a time: less memory at once
-        whole[name] = (np.concatenate(keep[name], axis=-1) if keep[name]
-                       else None)
+        whole[name] = np.concatenate(keep[name]) if keep[name] else None
         keep[name] = None
     return (first, whole["count"], whole["time"], whole["counter"],
             whole["line"], whole["axes"], problems, skipped)
+
+
+class Rows:
+    """The six axes as the pieces of the log brought them, never joined
+    whole: rows[k, a:b] joins only that stretch of axis k."""
+
+    def __init__(self, pieces):
+        self.pieces = pieces
+        self.starts = np.cumsum([0] + [p.shape[1] for p in pieces])
+
+    def __getitem__(self, where):
+        k, span = where
+        a, b, _ = span.indices(int(self.starts[-1]))
+        first = int(np.searchsorted(self.starts, a, side="right")) - 1
+        parts = []
+        for i in range(max(first, 0), len(self.pieces)):
+            lo, hi = self.starts[i], self.starts[i + 1]
+            if lo >= b:
+                break
+            parts.append(self.pieces[i][k, max(a - lo, 0):min(b, hi) - lo])
+        return parts[0] if len(parts) == 1 else np.concatenate(parts)
 
 
 def stretches(judged, rows):
@@ -190,10 +211,15 @@ def _spectrum(axes, use, fs):
         for a, b in use:
             if b - a < max(segment, 64):
                 continue
-            freqs, psd = welch(axes[k, a:b].astype(np.float64), fs=fs,
-                               nperseg=segment)
-            total = total + psd * (b - a)
-            weight += b - a
+            # In blocks, so that the segments' transforms stay small.
+            for start in range(a, b, BLOCK):
+                end = min(b, start + BLOCK)
+                if end - start < segment:
+                    continue
+                freqs, psd = welch(axes[k, start:end].astype(np.float64),
+                                   fs=fs, nperseg=segment)
+                total = total + psd * (end - start)
+                weight += end - start
         if freqs is None:
             return None
         band = (freqs >= fs / 20) & (freqs <= 0.4 * fs)

@@ -243,8 +243,9 @@ def parse_log(raw, mode=None, name="log"):
     return Log(name, mode, has_time, table, numbers, problems, notes, source)
 
 
-# Bytes of the file read and converted at a time by read_chunks.
-CHUNK_BYTES = 48 << 20
+# Bytes of the file read and converted at a time by read_chunks and
+# read_pieces (about 110,000 lines).
+CHUNK_BYTES = 16 << 20
 
 
 # Lines spread over a file that decide its layout, read one by one.
