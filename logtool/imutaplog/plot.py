@@ -144,8 +144,9 @@ def plot_log(log, path, title=None, start=None, end=None, channels=None):
                              figsize=(WIDTH_INCHES, sum(heights) + 0.9),
                              dpi=DPI, gridspec_kw={"height_ratios": heights})
     axes = axes[:, 0]
-    fig.subplots_adjust(left=0.08, right=0.86, top=0.93, bottom=0.07,
-                        hspace=0.12)
+    height = sum(heights) + 0.9
+    fig.subplots_adjust(left=0.08, right=0.86, top=1 - 0.45 / height,
+                        bottom=0.55 / height, hspace=0.12)
     columns = int(axes[0].get_window_extent().width)
     span = (x[-1] - x[0]) or 1.0
     pixel = span / columns
@@ -172,11 +173,11 @@ def plot_log(log, path, title=None, start=None, end=None, channels=None):
     axes[-1].set_xlim(x[0], x[-1])
     if judged.steps_vary:
         state = "completeness cannot be judged (counter steps vary)"
-    elif judged.missing or outages:
+    elif outages:                   # those drawn, between --from and --to
         silent = sum(1 for g in outages if g.kind == "silent")
         state = "%s%s missing in %s%s (shaded, and the strip below)" % (
-            "at least " if judged.at_least else "",
-            plural(judged.missing, "packet"),
+            "at least " if any(g.at_least for g in outages) else "",
+            plural(int(lost.sum()), "packet"),
             plural(len(outages) - silent, "place"),
             ", %s the counter does not show" % plural(
                 silent, "time gap") if silent else "")
