@@ -409,9 +409,11 @@ def read_pieces(path, mode, reduce, workers=None, chunk_bytes=CHUNK_BYTES):
               np.empty(0, np.int64), [], notes, None)
     jobs = [(path, a, b, mode, has_time, reduce)
             for a, b in zip(bounds[:-1], bounds[1:])]
+    import multiprocessing
     workers = workers or min(2, os.cpu_count() or 1)
-    if workers > 1 and len(jobs) > 1:
-        import multiprocessing
+    # Worker processes where they can be forked (not on Windows).
+    if (workers > 1 and len(jobs) > 1
+            and "fork" in multiprocessing.get_all_start_methods()):
         pool = multiprocessing.get_context("fork").Pool(workers)
         answers = pool.imap(_piece_job, jobs)
     else:
