@@ -385,6 +385,22 @@ def _piece_job(job):
     return lines, reduce(log)
 
 
+def _keep_freed_memory():
+    """Asks the C library (glibc) to keep memory that is freed for the next
+    piece instead of handing it back to the system at once: a piece's
+    arrays of a few MB each would otherwise be mapped and faulted in anew
+    every time, which cost a third of the CPU time. The peak stays the
+    same. Elsewhere nothing is changed."""
+    try:
+        import ctypes
+        libc = ctypes.CDLL("libc.so.6")
+        libc.mallopt(-3, 32 << 20)      # M_MMAP_THRESHOLD: the most glibc takes
+        libc.mallopt(-1, 1 << 30)       # M_TRIM_THRESHOLD
+        libc.mallopt(-2, 64 << 20)      # M_TOP_PAD
+    except (OSError, AttributeError):
+        pass
+
+
 def read_pieces(path, mode, reduce, workers=None, chunk_bytes=CHUNK_BYTES):
     """Reads a long log a piece at a time, on up to `workers` processes (by
     default one per processor, at most two): first yields a Log without rows
@@ -410,6 +426,7 @@ def read_pieces(path, mode, reduce, workers=None, chunk_bytes=CHUNK_BYTES):
     jobs = [(path, a, b, mode, has_time, reduce)
             for a, b in zip(bounds[:-1], bounds[1:])]
     import multiprocessing
+    _keep_freed_memory()
     workers = workers or min(2, os.cpu_count() or 1)
     # Worker processes where they can be forked (not on Windows).
     if (workers > 1 and len(jobs) > 1
