@@ -32,6 +32,9 @@ enum class opt_id {
     keys_delay,
     quiet,
     verbose,
+    still_gyro,
+    still_accel,
+    still_drift,
     help
 };
 
@@ -65,6 +68,9 @@ constexpr option_entry option_table[] = {
     {"keys-delay", 0, true, opt_id::keys_delay},
     {"quiet", 'q', false, opt_id::quiet},
     {"verbose", 'v', false, opt_id::verbose},
+    {"still-gyro", 0, true, opt_id::still_gyro},
+    {"still-accel", 0, true, opt_id::still_accel},
+    {"still-drift", 0, true, opt_id::still_drift},
     {"help", 'h', false, opt_id::help},
 };
 
@@ -228,6 +234,21 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
         return true;
     case opt_id::quiet: options.quiet = true; return true;
     case opt_id::verbose: options.verbose = true; return true;
+    case opt_id::still_gyro:
+        if (!parse_still_pair(value, options.still.gyro_white, options.still.gyro_walk))
+            return bad_value("want WHITE[:WALK] in deg/s/sqrt(Hz) and deg/s^2/sqrt(Hz), from 0 up");
+        options.still.on = true;
+        return true;
+    case opt_id::still_accel:
+        if (!parse_still_pair(value, options.still.accel_white, options.still.accel_walk))
+            return bad_value("want WHITE[:WALK] in g/sqrt(Hz) and g/s/sqrt(Hz), from 0 up");
+        options.still.on = true;
+        return true;
+    case opt_id::still_drift:
+        if (!parse_real(value, options.still.drift))
+            return bad_value("want degC per hour");
+        options.still.on = true;
+        return true;
     case opt_id::help: return true;
     }
     return true;

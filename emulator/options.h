@@ -1,6 +1,7 @@
 #pragma once
 
 #include "index_list.h"
+#include "still.h"
 
 #include <cstdint>
 #include <string>
@@ -57,6 +58,7 @@ struct emu_options {
     bool quiet = false;
     bool verbose = false;
     std::vector<std::string> command; // after "--": run with "-c LINK" appended
+    still_settings still; // --still-gyro, --still-accel, --still-drift
 };
 
 enum class parse_outcome {

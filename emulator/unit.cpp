@@ -16,6 +16,7 @@ void unit_start(const emu_options& options, unit_state& unit, std::int64_t now)
     std::copy(std::begin(options.ignore_times), std::end(options.ignore_times),
               std::begin(unit.ignore_left));
     unit.short_g_left = options.has_short_g ? options.short_g_times : 0;
+    unit.still = still_begin(options.still, options.rate, options.start_seq);
     unit_power_on(options, unit, now);
 }
 
@@ -47,8 +48,9 @@ void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind,
                        bool hold)
 {
     std::uint8_t* at = queue_reserve(queue, max_packet_length);
-    std::size_t length =
-        build_packet(unit.mode, sample_at(unit.seq), std::uint16_t(unit.seq & 0xFFFF), at);
+    const raw_sample sample =
+        unit.still.settings.on ? still_sample_at(unit.still, unit.seq) : sample_at(unit.seq);
+    std::size_t length = build_packet(unit.mode, sample, std::uint16_t(unit.seq & 0xFFFF), at);
     if (faults & fault_header)
         spoil_header(at);
     if (faults & fault_checksum)

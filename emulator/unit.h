@@ -3,6 +3,7 @@
 #include "emu_log.h"
 #include "options.h"
 #include "out_queue.h"
+#include "still.h"
 
 #include <cstdint>
 #include <vector>
@@ -34,6 +35,7 @@ struct unit_state {
     std::vector<late_answer> late_answers; // oldest first
 
     std::int64_t short_g_left = 0;
+    still_state still; // the biases of a unit lying still (--still-gyro, ...)
 };
 
 // The first power-on: fault budgets and sequence number from the options.

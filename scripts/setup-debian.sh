@@ -9,7 +9,7 @@ native=(cmake make g++ libgtest-dev libbenchmark-dev)
 # The Debian package (dpkg-shlibdeps, lintian) and the manual pages' check.
 native+=(dpkg-dev lintian mandoc)
 # imutap-inspect and its tests.
-native+=(python3-numpy python3-matplotlib python3-pytest)
+native+=(python3-numpy python3-matplotlib python3-scipy python3-pytest)
 windows=(g++-mingw-w64-x86-64 wine wine64)
 # The serial drivers in a virtual machine (tests/vm): QEMU, the guest's shell
 # and tools, and cpio for its initramfs. The kernel itself is fetched with

@@ -24,6 +24,13 @@ RUNS = {
     # bad packets and a dropped byte; paced, so that the logger catches up
     "missing": (["-n", "100", "-r", "1000", "--bad-checksum", "5,50-51",
                  "--drop-byte", "20"], ["-m", "a"]),
+    # the unit silent for 1.8 s, its counter standing still
+    "silent": (["-n", "400", "-r", "1000", "--silence", "200:1800"],
+               ["-m", "a", "-t", "0.001"]),
+    # a unit lying still with known noise, 2000 s at 100 packets/s (-t 0.01),
+    # sent as fast as the pty takes it
+    "still": (["-n", "200000", "--still-gyro", "0.01:0.002",
+               "--still-accel", "0.0002:0.00005"], ["-m", "c", "-t", "0.01"]),
 }
 
 
@@ -60,3 +67,20 @@ def logs(tmp_path_factory):
     with open(made["noise"], "wb") as f:
         f.write(bytes(range(256)) * 8)
     return made
+
+
+def write_log(path, counter, time=None, values=None, angles=None):
+    """A log as the logger writes it: count, time (when given), roll, pitch,
+    yaw (when given: angle mode, else scaled mode), nine values (gyros,
+    accelerometers, magnetometers; zeros unless given as rows), temperature,
+    the unit's counter (wrapped)."""
+    import numpy as np
+    n = len(counter)
+    table = [np.arange(1, n + 1)] + ([] if time is None else [time])
+    table += [] if angles is None else list(np.asarray(angles, float))
+    rows = np.zeros((9, n)) if values is None else np.asarray(values, float)
+    table += list(rows) + [np.full(n, 25.0), np.asarray(counter) % 65536]
+    fmt = (["%d"] + ([] if time is None else ["%.6f"])
+           + ["%.6f"] * (len(table) - 2 - (time is not None)) + ["%d"])
+    np.savetxt(path, np.column_stack(table), fmt=fmt, delimiter=" ")
+    return str(path)

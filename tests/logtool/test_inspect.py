@@ -2,6 +2,7 @@
 and exit status, the CSV and the pictures."""
 
 import csv
+import io
 import os
 import re
 import subprocess
@@ -9,7 +10,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from conftest import TOOL
+from conftest import TOOL, write_log
 import imutaplog
 from imutaplog.plot import envelope
 
@@ -132,12 +133,16 @@ def test_plot_writes_a_picture(logs, tmp_path, name, args, picture, starts):
         assert data.startswith(starts) and len(data) > 1000
 
 
-def test_envelope_of_a_long_log_keeps_a_single_spike():
+@pytest.mark.parametrize("outage", [False, True])
+def test_envelope_of_a_long_log_keeps_a_single_spike_and_breaks_at_outages(outage):
     x = np.arange(1_000_000, dtype=float)
+    if outage:
+        x[500_000:] += 200_000         # a fifth of the axis without samples
     y = np.zeros((1, len(x)))
     y[0, 654_321] = 7.0
     xs, ys = envelope(x, y, 1000)
-    assert len(xs) <= 2000 and ys.max() == 7.0 and ys.min() == 0.0
+    assert len(xs) <= 2000 + outage and np.nanmax(ys) == 7.0 and np.nanmin(ys) == 0.0
+    assert np.isnan(ys).any() == outage
 
 
 def test_installed_command_finds_its_package(logs, tmp_path):
@@ -150,3 +155,113 @@ def test_installed_command_finds_its_package(logs, tmp_path):
                            logs["angle_time"]], capture_output=True, text=True,
                           cwd="/", env={"PATH": "/usr/bin:/bin"}, timeout=60)
     assert done.returncode == 0 and "complete:" in done.stdout
+
+
+def _outage_log(path, kind):
+    """Logs with an outage or a silence, at 100 packets/s."""
+    n = np.arange(1000)
+    if kind == "silent":               # counter stands still 1.8 s
+        return write_log(path, np.arange(2000), np.r_[n, n + 1180] * 0.01)
+    if kind == "held_up":              # the logger held up 3 s, then a backlog
+        time = np.arange(2000) * 0.01
+        time[1000:1300] = 12.99 + np.arange(300) * 1e-5
+        return write_log(path, np.arange(2000), time)
+    jump = {"400s": 40000, "wraps": 140000, "no_time": 40000}[kind]
+    counter = np.r_[n, n + 999 + jump]
+    return write_log(path, counter, None if kind == "no_time" else counter * 0.01)
+
+
+@pytest.mark.parametrize("kind, status, said", [
+    ("400s", 1, [r"^line 1001 \(count 1001, counter 40999\): 39999 packets missing"
+                 r" after counter 999 \(a gap of 400\.000 s\)$",
+                 r"100\.000 packets/s by the unit's counter",
+                 r"^incomplete: 39999 packets missing in 1 place$"]),
+    ("wraps", 1, [r": 139999 packets missing after counter 999 \(a gap of 1400\.000 s\)$",
+                  r"wrapped 2 times from 65535 to 0", r"100\.000 packets/s"]),
+    ("no_time", 1, [r": at least 39999 packets missing after counter 999 \(or the"
+                    r" counter went back by 25536\)$",
+                    r"^incomplete: at least 39999 packets missing in 1 place$"]),
+    ("silent", 1, [r"^line 1001 \(count 1001, counter 1000\): 1\.800 s without packets"
+                   r" that the counter does not show",
+                   r"^incomplete: 1 time gap the counter does not show$"]),
+    ("held_up", 0, [r"^complete: "]),
+    ("emulated_silence", 1, [r"\d\.\d{3} s without packets that the counter does not show",
+                             r"^incomplete: .*1 time gap the counter does not show$"]),
+])
+def test_completeness_is_right_at_any_outage(logs, tmp_path, kind, status, said):
+    path = (logs["silent"] if kind == "emulated_silence"
+            else _outage_log(tmp_path / "log.txt", kind))
+    done = inspect("summary", path)
+    assert done.returncode == status, done.stdout + done.stderr
+    for pattern in said:
+        assert re.search(pattern, done.stdout, re.M), (pattern, done.stdout)
+    assert "goes back" not in done.stdout
+
+
+@pytest.mark.parametrize("what, said", [
+    ("yaw_through_180", [r"^yaw \[deg\] +-179\.000000 +(-?180\.0000|179\.9999)\d* +1\.0000\d* +179\.000000$",
+                         r"^ +min +mean +std +max$"]),
+    ("many_skipped", [r"^line 20: 4 fields where 12 are expected; skipped\nand 1,005 more$",
+                      r"^lines: 974 used, 1025 skipped$",
+                      r"^incomplete: 1025 lines skipped$"]),
+    ("one_each", [r"^incomplete: 1 packet missing in 1 place, 1 line skipped$"]),
+    ("empty_line", [r"^line 1001: empty line; skipped$", r"^lines: 1998 used, 1 skipped$"]),
+])
+def test_summary_reads(tmp_path, what, said):
+    path = str(tmp_path / "log.txt")
+    n = np.arange(2000)
+    if what == "yaw_through_180":
+        write_log(path, n, n * 0.01, angles=[n * 0, n * 0, np.where(n % 2, 179.0, -179.0)])
+    else:
+        write_log(path, np.delete(n, 500), None)
+        with open(path, "rb") as f:
+            lines = f.read().splitlines(True)
+        bad = {"many_skipped": 1025, "one_each": 1}.get(what, 0)
+        if what == "empty_line":
+            lines[1000] = b"\n"
+        with open(path, "wb") as f:
+            f.write(b"".join(b"1 2 3 4\n" if i < bad else line
+                             for i, line in enumerate(lines)))
+    done = inspect("summary", path)
+    for pattern in said:
+        assert re.search(pattern, done.stdout, re.M), (pattern, done.stdout)
+
+
+def test_csv_lines_end_alike_whatever_the_logs_did(tmp_path):
+    path = write_log(tmp_path / "log.txt", np.arange(100), np.arange(100) * 0.01)
+    with open(path, "rb") as f:
+        lines = f.read().splitlines(True)
+    lines[3:50] = [line.replace(b"\n", b"\r\n") for line in lines[3:50]]
+    lines[60] = b"61 0.6 bad\r\n"
+    with open(path, "wb") as f:
+        f.write(b"".join(lines))
+    done = subprocess.run([PYTHON, INSPECT, "csv", path], capture_output=True,
+                          timeout=60)
+    assert done.returncode == 0 and b"\r" not in done.stdout
+    assert done.stdout.count(b"\n") == 100
+
+
+@pytest.mark.parametrize("name, args, status", [
+    ("missing", ["--channels", "gyro_x,accel,temperature"], 0),   # no time: counter axis
+    ("angle_time", ["--from", "0.5", "--to", "1.2"], 0),
+    ("silent", ["--channels", "attitude"], 0),
+    ("angle_time", ["--channels", "gyro_q"], 2),
+    ("angle_time", ["--from", "1000"], 2),
+])
+def test_plot_picks_what_to_draw(logs, tmp_path, name, args, status):
+    done = inspect("plot", logs[name], "-o", str(tmp_path / "p.png"), *args)
+    assert done.returncode == status, done.stderr
+    assert (tmp_path / "p.png").exists() == (status == 0)
+
+
+@pytest.mark.parametrize("name", ["malformed", "cut_short", "silent"])
+def test_reading_in_pieces_says_what_reading_whole_says(logs, name):
+    from imutaplog.reader import read_pieces
+    from imutaplog.summary import summarise, summary_piece
+    told = []
+    for workers, chunk in [(1, 1 << 30), (2, 3000)]:
+        out = io.StringIO()
+        status = summarise(read_pieces(logs[name], None, summary_piece,
+                                       workers=workers, chunk_bytes=chunk), out)
+        told.append((status, out.getvalue()))
+    assert told[0] == told[1] and "line" in told[0][1]
