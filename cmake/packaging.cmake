@@ -16,9 +16,11 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # imutap_<version>_<arch>.deb
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)   # dependencies from the binaries, by dpkg-shlibdeps
-  # imutap-inspect is a Python 3 script; numpy and matplotlib are what it reads and draws with.
+  # imutap-inspect is a Python 3 script; numpy and matplotlib are what it reads and draws
+  # with, and scipy gives its noise command the spectrum (skipped with a note without it).
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-numpy, python3-matplotlib")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-scipy")
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${IMUTAP_MAINTAINER}")
@@ -35,7 +37,9 @@ else()
     "hardware.\n"
     "\n"
     "imutap-inspect reads a log into named columns, proves it complete by the\n"
-    "unit's own sample counter, writes it as CSV and plots it.")
+    "unit's own sample counter, writes it as CSV and plots it, and computes the\n"
+    "noise figures of a unit lying still (Allan deviation, noise densities, bias\n"
+    "instability).")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
   # The maintainer scripts: imutap-inspect's package byte-compiled on install,
   # its compiled files removed on remove.

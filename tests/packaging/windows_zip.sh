@@ -20,11 +20,11 @@ cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$build" > /dev/null || fail
 zip=$build/imutap-$version-win64.zip
 [ -f "$zip" ] || fail "no $(basename "$zip") made"
 listing=$(cmake -E tar tf "$zip")
-for file in imutap.exe README.md LICENSE docs/imutap-inspect-plot.png \
+for file in imutap.exe README.md LICENSE docs/imutap-inspect-plot.png docs/imutap-inspect-noise.png \
             imutap-inspect.py imutap-inspect.txt imutaplog/__init__.py imutaplog/cli.py; do
     grep -qx "imutap-$version-win64/$file" <<< "$listing" || fail "$file not in $(basename "$zip")"
 done
-echo "$zip: imutap.exe, README.md with its picture, LICENSE, imutap-inspect.py with imutaplog/ and its note"
+echo "$zip: imutap.exe, README.md with its pictures, LICENSE, imutap-inspect.py with imutaplog/ and its note"
 
 make_scratch
 emulator_pid=
