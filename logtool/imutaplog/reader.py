@@ -268,24 +268,35 @@ def _sample_lines(f, size):
     return lines
 
 
-def read_chunks(path, mode=None, chunk_bytes=CHUNK_BYTES):
-    """Reads the log file at path a piece at a time, so that a long log never
-    stands in memory whole: yields a Log for each run of complete lines (its
-    line_numbers and problems count from the file's first line). The layout
-    is taken from lines spread over the whole file; the first Log carries the
-    notes, the last the report of a line cut short."""
+def _open_log(path, mode):
+    """Opens the log at path and takes its layout from lines spread over the
+    whole file: (file, size, mode, has_time, notes)."""
     if mode is not None and mode not in cols.MODE_NAMES:
         raise LogError("unknown mode -m %s: a, c or r" % mode, 2)
     try:
         f = open(path, "rb")
     except OSError as e:
         raise LogError("%s: %s" % (path, e.strerror or e), 2) from None
-    with f:
+    try:
         size = os.fstat(f.fileno()).st_size
         sample = _sample_lines(f, size) if size else []
         if not sample:
             raise LogError("%s: no complete line" % path)
         mode, has_time, notes = _choose_layout(_fields_of(sample), mode, path)
+    except BaseException:
+        f.close()
+        raise
+    return f, size, mode, has_time, notes
+
+
+def read_chunks(path, mode=None, chunk_bytes=CHUNK_BYTES):
+    """Reads the log file at path a piece at a time, so that a long log never
+    stands in memory whole: yields a Log for each run of complete lines (its
+    line_numbers and problems count from the file's first line). The layout
+    is taken from lines spread over the whole file; the first Log carries the
+    notes, the last the report of a line cut short."""
+    f, size, mode, has_time, notes = _open_log(path, mode)
+    with f:
         f.seek(0)
         rest, line = b"", 1
         while True:
@@ -407,18 +418,8 @@ def read_pieces(path, mode, reduce, workers=None, chunk_bytes=CHUNK_BYTES):
     (its layout and notes), then reduce(log) for each piece in order.
     reduce runs in the worker and answers with a dict; its "line" array and
     its "problems" list are turned into the file's line numbers here."""
-    if mode is not None and mode not in cols.MODE_NAMES:
-        raise LogError("unknown mode -m %s: a, c or r" % mode, 2)
-    try:
-        f = open(path, "rb")
-    except OSError as e:
-        raise LogError("%s: %s" % (path, e.strerror or e), 2) from None
+    f, size, mode, has_time, notes = _open_log(path, mode)
     with f:
-        size = os.fstat(f.fileno()).st_size
-        sample = _sample_lines(f, size) if size else []
-        if not sample:
-            raise LogError("%s: no complete line" % path)
-        mode, has_time, notes = _choose_layout(_fields_of(sample), mode, path)
         bounds = _bounds(f, size, chunk_bytes)
     fields = len(cols.columns(mode, has_time))
     yield Log(path, mode, has_time, np.empty((fields, 0)),
