@@ -90,14 +90,4 @@ std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_
     return static_cast<std::size_t>(at - line);
 }
 
-void output_packet(log_writer& writer, std::uint32_t packets_read, const std::uint8_t* packet,
-                   std::FILE* log)
-{
-    char line[log_line_capacity];
-    const std::int64_t clock_ms = log_line_needs_clock(writer) ? writer.clock() : 0;
-    const std::size_t length = make_log_line(line, writer, packets_read, packet, clock_ms);
-    if (length != 0)
-        std::fwrite(line, 1, length, log);
-}
-
 } // namespace imutap

@@ -256,8 +256,7 @@ int run_acquisition(const run_options& options, log_file& log)
     run.writer = log_writer{.mode = options.mode,
                             .dt = options.dt,
                             .dos_time = options.dos_time,
-                            .output_period = options.output_period,
-                            .clock = elapsed_ms};
+                            .output_period = options.output_period};
     if (!open_port(run.choice, run.port, true) || !log_empty(log)) {
         if (run.port.open)
             close_port(run.port);
