@@ -9,7 +9,7 @@
 #include "memory_stream.h"
 #include "packet_samples.h"
 
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 #include "output/display.h"
 #include "output/format.h"
 #include "output/line_batch.h"

@@ -1,14 +1,14 @@
 #include "run/acquisition.h"
 
 #include "output/console.h"
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 #include "output/display.h"
 #include "output/line_batch.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
 #include "output/messages.h"
 #include "packet/packet.h"
-#include "serial/deadline.h"
+#include "system/deadline.h"
 #include "serial/device.h"
 #include "serial/port.h"
 

@@ -1,4 +1,4 @@
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 #include "output/log_file.h"
 #include "output/messages.h"
 #include "run/acquisition.h"

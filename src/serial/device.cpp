@@ -1,10 +1,10 @@
 #include "serial/device.h"
 
 #include "output/console.h"
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 #include "output/messages.h"
 #include "packet/packet.h"
-#include "serial/deadline.h"
+#include "system/deadline.h"
 
 #include <algorithm>
 #include <cstdarg>

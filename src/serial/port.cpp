@@ -1,6 +1,6 @@
 #include "serial/port.h"
 
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 #include "output/messages.h"
 #include "packet/packet.h"
 
