@@ -9,13 +9,13 @@
 #include "memory_stream.h"
 #include "packet_samples.h"
 
-#include "system/console_platform.h"
 #include "output/display.h"
 #include "output/format.h"
 #include "output/line_batch.h"
 #include "output/log_line.h"
 #include "packet/decode.h"
 #include "packet/packet.h"
+#include "system/console_platform.h"
 
 #include <benchmark/benchmark.h>
 
@@ -92,7 +92,8 @@ void packet_path(benchmark::State& state, const packet_samples& samples, double 
     char shown[display_line_capacity + longest_number];
     for (auto _ : state) {
         const std::uint8_t* packet = packet_at(samples, index);
-        const bool good = check_packet(samples.mode, packet, samples.length);
+        const bool good =
+            check_packet(samples.mode, packet, samples.length) == packet_verdict::good;
         ++packets_read;
         if (packets_read % display_interval == 0 && good)
             std::fwrite(shown, 1, format_display_line(shown, samples.mode, packet), console.file);
