@@ -2,6 +2,7 @@
 
 #include "output/format.h"
 #include "packet/decode.h"
+#include "packet/layout.h"
 
 namespace imutap {
 
@@ -20,7 +21,7 @@ static char* put_value(char* at, double value)
 char* put_log_values(char* at, char mode, const std::uint8_t* packet)
 {
     const decoded_packet values = decode_packet(mode, packet);
-    if (mode == 'a') {
+    if (packet_layout_of(mode).angles) {
         at = put_value(at, values.roll);
         at = put_value(at, values.pitch);
         at = put_value(at, values.yaw);

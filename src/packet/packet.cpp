@@ -6,12 +6,7 @@ namespace imutap {
 
 std::uint32_t packet_length_for(char mode)
 {
-    switch (mode) {
-    case 'a': return 30;
-    case 'c': return 24;
-    case 'r': return 24;
-    default: return 0;
-    }
+    return packet_layout_of(mode).length;
 }
 
 // The sum of offsets 1 .. length-2 modulo 256; the header is not summed.
@@ -37,13 +32,13 @@ static std::uint8_t checksum_of(const std::uint8_t* bytes, std::uint32_t length)
 
 packet_verdict check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
 {
-    const std::uint32_t expected = packet_length_for(mode);
-    if (expected == 0)
+    const packet_layout& layout = packet_layout_of(mode);
+    if (layout.kind == packet_kind::none)
         return packet_verdict::no_layout;
-    if (length != expected)
+    if (length != layout.length)
         return packet_verdict::wrong_length;
 
-    const bool header_good = bytes[0] == packet_header;
+    const bool header_good = bytes[0] == layout.header;
     const bool sum_good = checksum_of(bytes, length) == bytes[length - 1];
     if (header_good && sum_good)
         return packet_verdict::good;

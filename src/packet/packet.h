@@ -1,15 +1,13 @@
-// The unit's packet layouts and the check applied to every packet.
+// The check applied to every packet, and the room a packet takes.
 #pragma once
+
+#include "packet/layout.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace imutap {
-
-// Every packet starts with this byte and ends with an 8-bit additive checksum
-// of the bytes between the header and the checksum.
-constexpr std::uint8_t packet_header = 0xFF;
 
 // Size of the one packet buffer the run reuses; a packet is at most 255 bytes.
 constexpr std::size_t packet_buffer_size = 256;
@@ -27,8 +25,8 @@ inline void copy_packet_bytes(std::uint8_t* to, const std::uint8_t* from, std::s
     std::memcpy(to, from, count);
 }
 
-// Bytes per packet for a mode letter: 30 in angle mode ('a'), 24 in scaled
-// ('c') and voltage ('r') mode, 0 for a letter that has no layout.
+// Bytes per packet for a mode letter (its layout's length), 0 for a letter
+// that has no layout.
 std::uint32_t packet_length_for(char mode);
 
 // What check_packet finds in a packet.

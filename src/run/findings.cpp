@@ -24,12 +24,13 @@ static void print_dump(const char* lead, const std::uint8_t* bytes, std::uint32_
 void say_packet_verdict(packet_verdict verdict, char mode, const std::uint8_t* bytes,
                         std::uint32_t length)
 {
-    const int expected = static_cast<int>(packet_length_for(mode));
+    const packet_layout& layout = packet_layout_of(mode);
+    const int expected = static_cast<int>(layout.length);
     switch (verdict) {
     case packet_verdict::good: return;
     case packet_verdict::no_layout: console_say(packet_no_layout, mode); return;
     case packet_verdict::wrong_length:
-        if (mode == 'c')
+        if (layout.kind == packet_kind::scaled)
             console_say(packet_wrong_length_scaled, static_cast<int>(length), expected);
         else
             console_say(packet_wrong_length, static_cast<int>(length), expected);
