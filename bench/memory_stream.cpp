@@ -19,6 +19,15 @@ void close_memory_stream(memory_stream& stream)
     stream.file = nullptr;
 }
 
+void open_memory_log(memory_log& log)
+{
+    log.storage.assign(memory_size, '\0');
+    log.file.block = 0;
+    log.file.buffer = log.storage.data();
+    log.file.capacity = log.storage.size();
+    log.file.used = 0;
+}
+
 void open_memory_block(memory_block& block)
 {
     block.storage.assign(memory_size, '\0');

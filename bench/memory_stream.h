@@ -1,7 +1,11 @@
 // Where the per-packet benchmarks write: stdio streams onto fixed blocks of
-// memory (as the log file is a stdio stream onto a file), and a plain block
-// for the memcpy baseline. Both are rewound at the same cadence.
+// memory (the console), the log's own block as the run fills it, here one
+// large block in memory that is emptied instead of handed to the log's
+// writer thread, and a plain block for the memcpy baseline. All are rewound
+// at the same cadence.
 #pragma once
+
+#include "output/log_file.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -11,6 +15,11 @@
 struct memory_stream {
     std::vector<char> storage;
     std::FILE* file = nullptr;
+};
+
+struct memory_log {
+    std::vector<char> storage;
+    imutap::log_file file;
 };
 
 struct memory_block {
@@ -24,6 +33,13 @@ constexpr std::size_t memory_size = 1 << 20;
 bool open_memory_stream(memory_stream& stream);
 void rewind_memory_stream(memory_stream& stream);
 void close_memory_stream(memory_stream& stream);
+
+void open_memory_log(memory_log& log);
+
+inline void rewind_memory_log(memory_log& log)
+{
+    log.file.used = 0;
+}
 
 void open_memory_block(memory_block& block);
 

@@ -1,18 +1,21 @@
 // What the logger does with each packet it has read, in nanoseconds per
-// packet: the check, the log line and, for every tenth packet, the display
-// line, all written to memory; beside it a memcpy of the same finished bytes.
+// packet: the check, the clock reading, the packet kept for its log line in
+// the line batch (the lines made into the log's block a batch at a time)
+// and, for every tenth packet, the display line, all written to memory;
+// beside it a memcpy of the same finished bytes.
 // Also the parts on their own, and the two tests each pass makes besides the
 // packet (the key test and the stop flag).
 #include "median_report.h"
 #include "memory_stream.h"
 #include "packet_samples.h"
 
-#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/format.h"
+#include "output/line_batch.h"
 #include "output/log_line.h"
 #include "packet/decode.h"
 #include "packet/packet.h"
+#include "system/console_platform.h"
 
 #include <benchmark/benchmark.h>
 
@@ -48,21 +51,16 @@ struct finished_lines {
 finished_lines finish_lines(const packet_samples& samples, double dt)
 {
     finished_lines lines;
-    memory_stream log;
-    if (!open_memory_stream(log))
-        return lines;
-    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
+    log_writer writer{samples.mode, dt, false, 0.0, {}};
+    const std::int64_t clock_ms = elapsed_ms();
     std::uint32_t packets_read = first_count;
+    char line[log_line_capacity];
     char shown[display_line_capacity + longest_number];
     for (std::size_t i = 0; i < samples.count; ++i) {
         const std::uint8_t* packet = packet_at(samples, i);
-        rewind_memory_stream(log);
-        output_packet(writer, ++packets_read, packet, log.file);
-        std::fflush(log.file);
-        lines.log.emplace_back(log.storage.data(), static_cast<std::size_t>(std::ftell(log.file)));
+        lines.log.emplace_back(line, make_log_line(line, writer, ++packets_read, packet, clock_ms));
         lines.display.emplace_back(shown, format_display_line(shown, samples.mode, packet));
     }
-    close_memory_stream(log);
     return lines;
 }
 
@@ -77,33 +75,36 @@ bool next_sample(std::size_t& index, std::size_t count)
 }
 
 // A pass of the run with decimation 1, after the read: check, count, the
-// display line every tenth packet, the log line.
+// display line every tenth packet, the clock, the packet kept for its line.
 void packet_path(benchmark::State& state, const packet_samples& samples, double dt)
 {
-    memory_stream log;
+    memory_log log;
     memory_stream console;
-    if (!open_memory_stream(log) || !open_memory_stream(console)) {
+    open_memory_log(log);
+    if (!open_memory_stream(console)) {
         state.SkipWithError("fmemopen failed");
         return;
     }
-    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
+    log_writer writer{samples.mode, dt, false, 0.0, {}};
+    line_batch batch;
     std::uint32_t packets_read = first_count;
     std::size_t index = 0;
     char shown[display_line_capacity + longest_number];
     for (auto _ : state) {
         const std::uint8_t* packet = packet_at(samples, index);
-        const bool good = check_packet(samples.mode, packet, samples.length);
+        const bool good =
+            check_packet(samples.mode, packet, samples.length) == packet_verdict::good;
         ++packets_read;
         if (packets_read % display_interval == 0 && good)
             std::fwrite(shown, 1, format_display_line(shown, samples.mode, packet), console.file);
+        const std::int64_t now_ms = elapsed_ms();
         if (good)
-            output_packet(writer, packets_read, packet, log.file);
+            batch_line(batch, writer, log.file, packets_read, packet, samples.length, now_ms);
         if (next_sample(index, samples.count)) {
-            rewind_memory_stream(log);
+            rewind_memory_log(log);
             rewind_memory_stream(console);
         }
     }
-    close_memory_stream(log);
     close_memory_stream(console);
 }
 
@@ -155,22 +156,22 @@ void decode_only(benchmark::State& state, const packet_samples& samples)
     }
 }
 
+// The log lines alone, through the line batch, at one clock reading.
 void log_line_only(benchmark::State& state, const packet_samples& samples, double dt)
 {
-    memory_stream log;
-    if (!open_memory_stream(log)) {
-        state.SkipWithError("fmemopen failed");
-        return;
-    }
-    log_writer writer{samples.mode, dt, false, 0.0, {}, elapsed_ms};
+    memory_log log;
+    open_memory_log(log);
+    log_writer writer{samples.mode, dt, false, 0.0, {}};
+    line_batch batch;
+    const std::int64_t clock_ms = elapsed_ms();
     std::uint32_t packets_read = first_count;
     std::size_t index = 0;
     for (auto _ : state) {
-        output_packet(writer, ++packets_read, packet_at(samples, index), log.file);
+        batch_line(batch, writer, log.file, ++packets_read, packet_at(samples, index),
+                   samples.length, clock_ms);
         if (next_sample(index, samples.count))
-            rewind_memory_stream(log);
+            rewind_memory_log(log);
     }
-    close_memory_stream(log);
 }
 
 // Every packet's display line (the run writes one for every tenth).
@@ -216,7 +217,7 @@ void stop_flag(benchmark::State& state)
         benchmark::DoNotOptimize(stop_requested());
 }
 
-// The clock read for each line with a time column.
+// The clock read once a pass.
 void clock_read(benchmark::State& state)
 {
     for (auto _ : state)

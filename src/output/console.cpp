@@ -2,7 +2,7 @@
 
 #include "output/messages.h"
 
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -3,6 +3,7 @@
 #include "output/console.h"
 #include "output/format.h"
 #include "packet/decode.h"
+#include "packet/layout.h"
 
 namespace imutap {
 
@@ -17,7 +18,7 @@ std::size_t format_display_line(char* line, char mode, const std::uint8_t* packe
 {
     const decoded_packet values = decode_packet(mode, packet);
     char* at = line;
-    if (mode == 'a') {
+    if (packet_layout_of(mode).angles) {
         at = put_column(at, values.roll, 7);
         at = put_column(at, values.pitch, 7);
         at = put_column(at, values.yaw, 7);

@@ -9,7 +9,7 @@
 // The file keeps only whole lines.
 #pragma once
 
-#include "output/file_platform.h"
+#include "system/file_platform.h"
 #include "output/log_queue.h"
 
 #include <cstddef>

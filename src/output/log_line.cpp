@@ -2,6 +2,7 @@
 
 #include "output/format.h"
 #include "packet/decode.h"
+#include "packet/layout.h"
 
 namespace imutap {
 
@@ -20,7 +21,7 @@ static char* put_value(char* at, double value)
 char* put_log_values(char* at, char mode, const std::uint8_t* packet)
 {
     const decoded_packet values = decode_packet(mode, packet);
-    if (mode == 'a') {
+    if (packet_layout_of(mode).angles) {
         at = put_value(at, values.roll);
         at = put_value(at, values.pitch);
         at = put_value(at, values.yaw);
@@ -88,16 +89,6 @@ std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_
     }
     at = put_log_values(at, writer.mode, packet);
     return static_cast<std::size_t>(at - line);
-}
-
-void output_packet(log_writer& writer, std::uint32_t packets_read, const std::uint8_t* packet,
-                   std::FILE* log)
-{
-    char line[log_line_capacity];
-    const std::int64_t clock_ms = log_line_needs_clock(writer) ? writer.clock() : 0;
-    const std::size_t length = make_log_line(line, writer, packets_read, packet, clock_ms);
-    if (length != 0)
-        std::fwrite(line, 1, length, log);
 }
 
 } // namespace imutap

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace imutap {
 
@@ -17,9 +16,6 @@ struct time_state {
     double now = 0.0; // clock reading of the current call
 };
 
-// Milliseconds elapsed since program start.
-using clock_ms_fn = std::int64_t (*)();
-
 // The log lines of one run: their settings, and the time column's state
 // carried from line to line.
 struct log_writer {
@@ -28,18 +24,10 @@ struct log_writer {
     bool dos_time = false; // the time column shows the clock
     double output_period = 0.0; // least spacing of lines with a reconstructed time
     time_state times{};
-    clock_ms_fn clock = nullptr;
 };
 
 // Room for the longest line: a 320-character time column and 15 values.
 constexpr std::size_t log_line_capacity = 1024;
-
-// Whether the line's time column needs the clock: a DOS time, or a
-// reconstructed time (dt >= 0).
-inline bool log_line_needs_clock(const log_writer& writer)
-{
-    return writer.dos_time || writer.dt >= 0.0;
-}
 
 // Makes at most one log line for an accepted packet in `line`
 // (log_line_capacity bytes) at the clock reading `clock_ms`; returns its
@@ -48,10 +36,6 @@ inline bool log_line_needs_clock(const log_writer& writer)
 // the previous one.
 std::size_t make_log_line(char* line, log_writer& writer, std::uint32_t packets_read,
                           const std::uint8_t* packet, std::int64_t clock_ms);
-
-// The same line at the writer's clock, written to a stdio stream.
-void output_packet(log_writer& writer, std::uint32_t packets_read, const std::uint8_t* packet,
-                   std::FILE* log);
 
 // The values part of a log line (after the prefix, line end included);
 // returns the position after it.

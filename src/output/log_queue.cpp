@@ -1,8 +1,8 @@
 #include "output/log_queue.h"
 
-#include "output/console_platform.h"
-#include "output/file_platform.h"
-#include "output/thread_platform.h"
+#include "system/console_platform.h"
+#include "system/file_platform.h"
+#include "system/thread_platform.h"
 
 #include <algorithm>
 #include <iterator>

@@ -59,8 +59,9 @@ inline double temperature_value(std::uint16_t raw)
     return above * temperature_slope;
 }
 
-// Defined for the modes 'a', 'c' and 'r' on a packet that passed check_packet;
-// reads only the data fields. In scaled and voltage mode the angles stay 0.
+// Defined for the modes with a packet layout on a packet that passed
+// check_packet; reads only the data fields. Without angles in the layout
+// they stay 0.
 decoded_packet decode_packet(char mode, const std::uint8_t* bytes);
 
 } // namespace imutap

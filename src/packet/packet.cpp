@@ -1,21 +1,12 @@
 #include "packet/packet.h"
 
-#include "output/console.h"
-#include "output/messages.h"
-
-#include <cstdio>
 #include <cstring>
 
 namespace imutap {
 
 std::uint32_t packet_length_for(char mode)
 {
-    switch (mode) {
-    case 'a': return 30;
-    case 'c': return 24;
-    case 'r': return 24;
-    default: return 0;
-    }
+    return packet_layout_of(mode).length;
 }
 
 // The sum of offsets 1 .. length-2 modulo 256; the header is not summed.
@@ -39,44 +30,21 @@ static std::uint8_t checksum_of(const std::uint8_t* bytes, std::uint32_t length)
     return static_cast<std::uint8_t>(sum);
 }
 
-// `lead`, then every byte as "%x " (lower-case hex, no leading zeros), then a
-// line end; built whole first so it reaches the console as one message.
-static void print_dump(const char* lead, const std::uint8_t* bytes, std::uint32_t length)
+packet_verdict check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
 {
-    char text[64 + packet_buffer_size * 3 + 2];
-    std::size_t used = static_cast<std::size_t>(std::snprintf(text, 64, "%s", lead));
-    for (std::uint32_t i = 0; i < length && i < packet_buffer_size; ++i)
-        used += static_cast<std::size_t>(std::snprintf(
-            text + used, sizeof text - used, packet_dump_byte, static_cast<unsigned>(bytes[i])));
-    text[used++] = '\n';
-    console_message(text, used);
-}
+    const packet_layout& layout = packet_layout_of(mode);
+    if (layout.kind == packet_kind::none)
+        return packet_verdict::no_layout;
+    if (length != layout.length)
+        return packet_verdict::wrong_length;
 
-bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
-{
-    const std::uint32_t expected = packet_length_for(mode);
-    if (expected == 0) {
-        console_say(packet_no_layout, mode);
-        return false;
-    }
-    if (length != expected) {
-        if (mode == 'c')
-            console_say(packet_wrong_length_scaled, static_cast<int>(length),
-                        static_cast<int>(expected));
-        else
-            console_say(packet_wrong_length, static_cast<int>(length), static_cast<int>(expected));
-        return false;
-    }
-
-    const bool header_good = bytes[0] == packet_header;
+    const bool header_good = bytes[0] == layout.header;
     const bool sum_good = checksum_of(bytes, length) == bytes[length - 1];
     if (header_good && sum_good)
-        return true;
-    print_dump(!header_good && !sum_good ? packet_bad_header_and_sum
-               : !header_good            ? packet_bad_header
-                                         : packet_bad_sum,
-               bytes, length);
-    return false;
+        return packet_verdict::good;
+    return !header_good && !sum_good ? packet_verdict::bad_header_and_sum
+           : !header_good            ? packet_verdict::bad_header
+                                     : packet_verdict::bad_sum;
 }
 
 } // namespace imutap

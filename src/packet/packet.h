@@ -1,15 +1,13 @@
-// The unit's packet layouts and the check applied to every packet.
+// The check applied to every packet, and the room a packet takes.
 #pragma once
+
+#include "packet/layout.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace imutap {
-
-// Every packet starts with this byte and ends with an 8-bit additive checksum
-// of the bytes between the header and the checksum.
-constexpr std::uint8_t packet_header = 0xFF;
 
 // Size of the one packet buffer the run reuses; a packet is at most 255 bytes.
 constexpr std::size_t packet_buffer_size = 256;
@@ -27,21 +25,23 @@ inline void copy_packet_bytes(std::uint8_t* to, const std::uint8_t* from, std::s
     std::memcpy(to, from, count);
 }
 
-// Bytes per packet for a mode letter: 30 in angle mode ('a'), 24 in scaled
-// ('c') and voltage ('r') mode, 0 for a letter that has no layout.
+// Bytes per packet for a mode letter (its layout's length), 0 for a letter
+// that has no layout.
 std::uint32_t packet_length_for(char mode);
 
-// Judges one received packet for the mode the unit was put into. Prints every
-// diagnostic to standard output when its test fails; reads only bytes
-// 0 .. length-1, and only when the length is the mode's packet length.
-bool check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length);
+// What check_packet finds in a packet.
+enum class packet_verdict {
+    good,
+    no_layout, // the mode letter has no packet layout
+    wrong_length, // not the mode's packet length
+    bad_header,
+    bad_sum,
+    bad_header_and_sum,
+};
 
-// Says what is wrong with a packet, as check_packet does, where the caller
-// goes on whatever it finds: the unit's answer to "G", whose length is
-// learned all the same (bad packets that follow bring the unit up again).
-inline void report_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
-{
-    static_cast<void>(check_packet(mode, bytes, length));
-}
+// Judges one received packet for the mode the unit was put into; says
+// nothing (the run layer says what is wrong). Reads only bytes
+// 0 .. length-1, and only when the length is the mode's packet length.
+packet_verdict check_packet(char mode, const std::uint8_t* bytes, std::uint32_t length);
 
 } // namespace imutap

@@ -1,16 +1,17 @@
 #include "run/acquisition.h"
 
 #include "output/console.h"
-#include "output/console_platform.h"
 #include "output/display.h"
 #include "output/line_batch.h"
 #include "output/log_file.h"
 #include "output/log_line.h"
 #include "output/messages.h"
 #include "packet/packet.h"
-#include "serial/deadline.h"
+#include "run/findings.h"
 #include "serial/device.h"
 #include "serial/port.h"
+#include "system/console_platform.h"
+#include "system/deadline.h"
 
 #include <cmath>
 #include <cstdio>
@@ -33,7 +34,7 @@ struct run_context {
     run_state state{};
     log_writer writer{};
     line_batch lines{};
-    device_notes notes{};
+    device_notes notes = console_device_notes();
     bool key_taken = false; // this pass's one key has been read
     std::uint8_t packet[256] = {};
 };
@@ -87,7 +88,8 @@ bool recover_port(run_context& run)
         sleep_ms(reopen_interval_ms);
         if (stop_requested())
             return false;
-        if (open_port(run.choice, run.port, false)) {
+        port_failure unsaid;
+        if (open_port(run.choice, run.port, unsaid)) {
             console_note(port_back);
             run.notes.last_said = unit_note::none;
             return true;
@@ -158,7 +160,7 @@ bool take_packet(run_context& run)
         return false;
     run_state& state = run.state;
     const char mode = run.options.mode;
-    if (!check_packet(mode, run.packet, state.packet_length)) {
+    if (!check_and_say_packet(mode, run.packet, state.packet_length)) {
         if (reinitialise_on_bad(state.consecutive_bad, packet_length_for(mode) != 0) &&
             !bring_up_unit(run))
             return false;
@@ -256,9 +258,12 @@ int run_acquisition(const run_options& options, log_file& log)
     run.writer = log_writer{.mode = options.mode,
                             .dt = options.dt,
                             .dos_time = options.dos_time,
-                            .output_period = options.output_period,
-                            .clock = elapsed_ms};
-    if (!open_port(run.choice, run.port, true) || !log_empty(log)) {
+                            .output_period = options.output_period};
+    port_failure failure;
+    const bool opened = open_port(run.choice, run.port, failure);
+    if (!opened)
+        say_port_failure(failure);
+    if (!opened || !log_empty(log)) {
         if (run.port.open)
             close_port(run.port);
         log_close(log);

@@ -1,7 +1,7 @@
 #include "run/log_checks.h"
 
-#include "output/console_platform.h"
-#include "output/file_platform.h"
+#include "system/console_platform.h"
+#include "system/file_platform.h"
 #include "output/messages.h"
 
 #include <cstdio>

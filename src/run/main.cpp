@@ -1,10 +1,11 @@
-#include "output/console_platform.h"
 #include "output/log_file.h"
 #include "output/messages.h"
+#include "packet/layout.h"
 #include "run/acquisition.h"
 #include "run/log_checks.h"
 #include "run/options.h"
 #include "serial/port.h"
+#include "system/console_platform.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,7 +43,7 @@ int run_program(int argc, char** argv)
     case start_choice::run: break;
     }
 
-    std::fputs(options.mode == 'a' ? angle_header : sensor_header, stdout);
+    std::fputs(packet_layout_of(options.mode).angles ? angle_header : sensor_header, stdout);
 
     const port_choice port{options.port_digit, options.port_path, options.baud_rate};
     if (log_name_refused(argv[1], port))

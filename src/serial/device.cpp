@@ -1,13 +1,10 @@
 #include "serial/device.h"
 
-#include "output/console.h"
-#include "output/console_platform.h"
-#include "output/messages.h"
 #include "packet/packet.h"
-#include "serial/deadline.h"
+#include "system/console_platform.h"
+#include "system/deadline.h"
 
 #include <algorithm>
-#include <cstdarg>
 
 namespace imutap {
 
@@ -54,7 +51,7 @@ serial_status ended_early(const exchange& talk, device_notes& notes, char mode)
     if (stop_requested())
         return serial_status::interrupted;
     if (talk.held) {
-        say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
+        note_once(notes, unit_note::no_acknowledgement, mode);
         return serial_status::silent;
     }
     return serial_status::ok;
@@ -118,7 +115,7 @@ serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
         if (interrupted(talk))
             return serial_status::interrupted;
         if (step_over(step)) {
-            say_once(notes, unit_note::keeps_sending, unit_keeps_sending);
+            note_once(notes, unit_note::keeps_sending, mode);
             return serial_status::silent;
         }
     }
@@ -167,7 +164,7 @@ serial_status select_mode(exchange& talk, device_notes& notes, char mode)
         if (interrupted(talk))
             return serial_status::interrupted;
         if (step_over(step)) {
-            say_once(notes, unit_note::no_acknowledgement, unit_no_acknowledgement, mode);
+            note_once(notes, unit_note::no_acknowledgement, mode);
             if (other_bytes)
                 return serial_status::silent;
             step = step_deadline();
@@ -221,15 +218,13 @@ int expected_acknowledgement(char mode)
     return static_cast<signed char>(mode) - 32;
 }
 
-void say_once(device_notes& notes, unit_note what, const char* format, ...)
+void note_once(device_notes& notes, unit_note what, char mode)
 {
     if (notes.last_said == what)
         return;
     notes.last_said = what;
-    va_list values;
-    va_start(values, format);
-    console_note_list(format, values);
-    va_end(values);
+    if (notes.say_note != nullptr)
+        notes.say_note(what, mode);
 }
 
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
@@ -252,7 +247,10 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
     const std::uint32_t length = receive_answer(talk, answer_gap_ms(baud_rate));
     if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
         return early;
-    report_packet(mode, buffer, length);
+    // The length is learned all the same: bad packets that follow bring the
+    // unit up again.
+    if (notes.say_answer != nullptr)
+        notes.say_answer(mode, buffer, length);
 
     send(talk, command_continuous);
     if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)

@@ -1,17 +1,30 @@
 // The exchange that brings the unit into continuous output.
 #pragma once
 
-#include "output/messages.h"
 #include "serial/port.h"
 
 #include <cstdint>
 
 namespace imutap {
 
+// The troubles with the unit that are said once, not once a second.
+enum class unit_note {
+    none,
+    silent,
+    keeps_sending,
+    no_acknowledgement
+};
+
 // Which trouble with the unit was said last, so that a unit that keeps
-// failing the same way is reported once, not once a second.
+// failing the same way is reported once, not once a second; and who says
+// what the exchange finds (the run layer, which holds the texts): a note
+// about the unit (`mode` the mode letter), and the unit's answer to "G",
+// whose packet is judged and said wherever it is wrong. Without them
+// nothing is said.
 struct device_notes {
     unit_note last_said = unit_note::none;
+    void (*say_note)(unit_note what, char mode) = nullptr;
+    void (*say_answer)(char mode, const std::uint8_t* bytes, std::uint32_t length) = nullptr;
 };
 
 // A unit that keeps sending through "P", or a mode letter that goes this
@@ -39,13 +52,12 @@ int expected_acknowledgement(char mode);
 // less often, for as long as it takes. Returns ok with `packet_length` set,
 // or how it ended early: `silent` for a unit that keeps sending through "P",
 // sends other bytes but no acknowledgement, or cannot be sent a command
-// (said once on standard output); `interrupted` when `stop` asked for it.
+// (said once through `notes`); `interrupted` when `stop` asked for it.
 serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
                           std::uint32_t& packet_length, device_notes& notes,
                           const interruption& stop = {});
 
-// Says the note unless it was the last thing said about the unit.
-[[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what, const char* format,
-                                            ...);
+// Has the note said unless it was the last thing said about the unit.
+void note_once(device_notes& notes, unit_note what, char mode);
 
 } // namespace imutap

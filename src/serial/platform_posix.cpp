@@ -2,8 +2,8 @@
 // rate can be set), poll, flock.
 #include "serial/platform.h"
 
-#include "output/console_platform.h"
-#include "serial/deadline.h"
+#include "system/console_platform.h"
+#include "system/deadline.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The serial port on Windows: the Win32 serial interface.
 #include "serial/platform.h"
 
-#include "output/console_platform.h"
-#include "serial/deadline.h"
+#include "system/console_platform.h"
+#include "system/deadline.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,10 +1,8 @@
 #include "serial/port.h"
 
-#include "output/console_platform.h"
-#include "output/messages.h"
 #include "packet/packet.h"
+#include "system/console_platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace imutap {
@@ -24,48 +22,44 @@ bool port_is_file(const port_choice& choice, const char* file_name)
     return port_names_file(port_target(choice, name), file_name);
 }
 
-// The message of a step that reads the port's settings and writes them back.
-static const char* step_message(port_setup failed, const char* reading, const char* writing)
+// The failed step of those that read the port's settings and write them
+// back.
+static port_step failed_step(port_setup failed, port_step reading, port_step writing)
 {
     return failed == port_setup::read_failed ? reading : writing;
 }
 
-// Says the failed step's message with the system's number (when `report` is
-// set) and closes the port.
-static bool fail_step(serial_port& port, const char* message, bool report)
+// Notes the failed step with the system's number and closes the port.
+static bool fail_step(serial_port& port, port_step step, port_failure& failure)
 {
-    const int code = last_error();
-    if (report)
-        std::printf(message, code);
+    failure = {step, last_error()};
     port_close(port.handle);
     port.open = false;
     return false;
 }
 
-bool open_port(const port_choice& choice, serial_port& port, bool report)
+bool open_port(const port_choice& choice, serial_port& port, port_failure& failure)
 {
     char name[5];
     const char* target = port_target(choice, name);
 
     port.ahead_start = port.ahead_end = 0;
     if (!port_create(target, port.handle)) {
-        const int code = last_error();
-        if (report)
-            std::printf(port_cannot_open, code);
+        failure = {port_step::open, last_error()};
         return false;
     }
     port.open = true;
     if (!port_setup_queues(port.handle, queue_size, queue_size))
-        return fail_step(port, port_queues_failed, report);
+        return fail_step(port, port_step::queues, failure);
     const auto rate = static_cast<std::uint32_t>(choice.baud_rate);
     if (const port_setup line = port_set_line(port.handle, rate); line != port_setup::done)
-        return fail_step(port, step_message(line, port_get_line_failed, port_set_line_failed),
-                         report);
+        return fail_step(port, failed_step(line, port_step::get_line, port_step::set_line),
+                         failure);
     // A write whose byte cannot go out (the port's output held) gives up.
     const port_timing timing{first_byte_wait_ms, write_wait_ms, packet_wait_ms};
     if (const port_setup set = port_set_timing(port.handle, timing); set != port_setup::done)
-        return fail_step(port, step_message(set, port_get_timing_failed, port_set_timing_failed),
-                         report);
+        return fail_step(port, failed_step(set, port_step::get_timing, port_step::set_timing),
+                         failure);
     return true;
 }
 

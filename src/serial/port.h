@@ -10,7 +10,7 @@ namespace imutap {
 // How an exchange with the unit, or a packet read, ended.
 enum class serial_status {
     ok, // done
-    silent, // the unit did not answer in time (said on standard output)
+    silent, // the unit did not answer in time (the run layer says so)
     lost, // the port has gone away
     interrupted, // a stop signal came
 };
@@ -44,10 +44,25 @@ constexpr std::uint32_t write_wait_ms = 1000;
 // longer limit for a unit that sends packets further apart.
 constexpr std::int64_t silent_unit_ms = 1000;
 
-// Opens and sets up the port. On failure it prints the step's message with
-// the system's number (when `report` is set), closes what it opened and
-// returns false.
-bool open_port(const port_choice& choice, serial_port& port, bool report);
+// The step of open_port that failed, and the system's error number then.
+enum class port_step {
+    none,
+    open,
+    queues,
+    get_line,
+    set_line,
+    get_timing,
+    set_timing,
+};
+
+struct port_failure {
+    port_step step = port_step::none;
+    int error = 0;
+};
+
+// Opens and sets up the port. On failure it closes what it opened, sets
+// `failure` (the run layer says it) and returns false.
+bool open_port(const port_choice& choice, serial_port& port, port_failure& failure);
 
 // True when `file_name` is the chosen port itself.
 bool port_is_file(const port_choice& choice, const char* file_name);

@@ -1,6 +1,7 @@
 // check_packet: which packets the logger accepts and what it prints about
 // the others.
 #include "packet/packet.h"
+#include "run/findings.h"
 
 #include "guarded_bytes.h"
 
@@ -21,7 +22,7 @@ struct verdict {
 verdict check(char mode, const std::uint8_t* bytes, std::uint32_t length)
 {
     testing::internal::CaptureStdout();
-    const bool accepted = check_packet(mode, bytes, length);
+    const bool accepted = check_and_say_packet(mode, bytes, length);
     return {accepted, testing::internal::GetCapturedStdout()};
 }
 

@@ -2,6 +2,7 @@
 
 #include "packets.h"
 #include "pty_pair.h"
+#include "run/findings.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,8 @@ void start(exchange_run& run)
     run.pty = open_pty_pair();
     port_choice choice;
     choice.path = run.pty.slave_path.c_str();
-    ASSERT_TRUE(open_port(choice, run.port, true));
+    port_failure failure;
+    ASSERT_TRUE(open_port(choice, run.port, failure));
     run.unit.fd = run.pty.master;
     run.thread = std::thread(serve, std::ref(run.unit));
 }
@@ -154,7 +156,7 @@ TEST(InitDevice, AQuietUnitGetsStopModeStopGetContinueWithTheWaits)
 {
     exchange_run run;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
     EXPECT_EQ(run.length, 30u);
     EXPECT_EQ(run.said, "");
@@ -176,7 +178,7 @@ TEST(InitDevice, AStreamingUnitIsQuietedAndItsStreamDiscarded)
     run.unit.streaming = true;
     start(run);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
     EXPECT_EQ(run.length, 24u);
     EXPECT_EQ(run.said, "");
@@ -194,7 +196,7 @@ TEST(InitDevice, ASpaceSendsNoModeAndAnUnknownModeIsReportedByTheCheck)
 {
     exchange_run run;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, ' ', notes), serial_status::ok);
     EXPECT_EQ(run.said, "\nunrecognized packet type:  ");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -207,7 +209,7 @@ TEST(InitDevice, TheLengthIsWhatTheUnitAnsweredAtMost255)
     exchange_run run;
     run.unit.get_reply_size = 300;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
     EXPECT_EQ(run.length, 255u);
     EXPECT_EQ(run.said, "packet size incorrect: 255 should be 30 for AHRS\n");
@@ -223,7 +225,7 @@ TEST(InitDevice, NoAnswerToGetGivesLengthZeroAndContinueIsSent)
     exchange_run run;
     run.unit.answer_get = false;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
     EXPECT_EQ(run.length, 0u);
     EXPECT_EQ(run.said, "packet size incorrect: 0 should be  24 for AHRS\n");
@@ -240,7 +242,7 @@ TEST(InitDevice, AUnitStillWakingUpIsSentTheLetterAgainEverLessOftenNeverAStop)
     exchange_run run;
     run.unit.wakes_after_ms = 300;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
     EXPECT_EQ(run.length, 30u);
     EXPECT_EQ(run.said, "");
@@ -264,7 +266,7 @@ TEST(InitDevice, AnUnacknowledgedModeIsSaidOnceAndAskedOnUntilTheExchangeIsInter
     exchange_run run;
     run.unit.answer_mode = false;
     start(run);
-    device_notes notes;
+    device_notes notes = console_device_notes();
     const auto begin = clock_type::now();
     clock_type::time_point until = begin + std::chrono::milliseconds(2500);
     EXPECT_EQ(exchange(run, 'a', notes, interruption{past, &until}), serial_status::interrupted);

@@ -1,6 +1,7 @@
 #include "serial/port.h"
 
 #include "pty_pair.h"
+#include "run/findings.h"
 
 #include <gtest/gtest.h>
 
@@ -39,14 +40,18 @@ void open_on_pty(opened& link, std::int32_t baud = 38400)
     port_choice choice;
     choice.path = link.pty.slave_path.c_str();
     choice.baud_rate = baud;
-    ASSERT_TRUE(open_port(choice, link.port, true));
+    port_failure failure;
+    ASSERT_TRUE(open_port(choice, link.port, failure));
 }
 
 std::string open_message(const port_choice& choice, bool& opened_ok)
 {
     serial_port port;
     testing::internal::CaptureStdout();
-    opened_ok = open_port(choice, port, true);
+    port_failure failure;
+    opened_ok = open_port(choice, port, failure);
+    if (!opened_ok)
+        say_port_failure(failure);
     std::fflush(stdout);
     std::string said = testing::internal::GetCapturedStdout();
     if (opened_ok)

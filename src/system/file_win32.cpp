@@ -1,6 +1,6 @@
 // The log file on Windows: opened without truncating, shared for reading
 // only (so a second writer is refused), then emptied.
-#include "output/file_platform.h"
+#include "system/file_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

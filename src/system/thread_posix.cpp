@@ -1,5 +1,5 @@
 // Threads and wake-ups on Linux: pthreads and an eventfd.
-#include "output/thread_platform.h"
+#include "system/thread_platform.h"
 
 #include <csignal>
 #include <cstdint>

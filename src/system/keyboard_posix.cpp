@@ -4,7 +4,7 @@
 // background (or sent there with Ctrl-Z and bg) reads no keys and leaves the
 // terminal's settings alone, and takes the keyboard once it is brought to
 // the foreground.
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 
 #include <asm/termbits.h>
 #include <atomic>

@@ -1,5 +1,5 @@
 // Threads and wake-ups on Windows: CreateThread and an auto-reset event.
-#include "output/thread_platform.h"
+#include "system/thread_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,5 +1,5 @@
 // deadline: when a wait's time is up and how much of it is left.
-#include "serial/deadline.h"
+#include "system/deadline.h"
 
 #include <gtest/gtest.h>
 

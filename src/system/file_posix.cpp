@@ -1,6 +1,6 @@
 // The log file on Linux: open without truncating and flock; ftruncate once
 // the run may begin.
-#include "output/file_platform.h"
+#include "system/file_platform.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The console and the process on Windows: standard output, the console
 // control handler, the clock, and standard input read by one helper thread.
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,5 +1,5 @@
 // Standard output, the clock and the sleeps on Linux.
-#include "output/console_platform.h"
+#include "system/console_platform.h"
 
 #include <cerrno>
 #include <cstdio>

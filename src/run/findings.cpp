@@ -1,0 +1,99 @@
+#include "run/findings.h"
+
+#include "output/console.h"
+#include "output/messages.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace imutap {
+
+// `lead`, then every byte as "%x " (lower-case hex, no leading zeros), then a
+// line end; built whole first so it reaches the console as one message.
+static void print_dump(const char* lead, const std::uint8_t* bytes, std::uint32_t length)
+{
+    char text[64 + packet_buffer_size * 3 + 2];
+    std::size_t used = static_cast<std::size_t>(std::snprintf(text, 64, "%s", lead));
+    for (std::uint32_t i = 0; i < length && i < packet_buffer_size; ++i)
+        used += static_cast<std::size_t>(std::snprintf(
+            text + used, sizeof text - used, packet_dump_byte, static_cast<unsigned>(bytes[i])));
+    text[used++] = '\n';
+    console_message(text, used);
+}
+
+void say_packet_verdict(packet_verdict verdict, char mode, const std::uint8_t* bytes,
+                        std::uint32_t length)
+{
+    const packet_layout& layout = packet_layout_of(mode);
+    const int expected = static_cast<int>(layout.length);
+    switch (verdict) {
+    case packet_verdict::good: return;
+    case packet_verdict::no_layout: console_say(packet_no_layout, mode); return;
+    case packet_verdict::wrong_length:
+        if (layout.kind == packet_kind::scaled)
+            console_say(packet_wrong_length_scaled, static_cast<int>(length), expected);
+        else
+            console_say(packet_wrong_length, static_cast<int>(length), expected);
+        return;
+    case packet_verdict::bad_header_and_sum:
+        print_dump(packet_bad_header_and_sum, bytes, length);
+        return;
+    case packet_verdict::bad_header: print_dump(packet_bad_header, bytes, length); return;
+    case packet_verdict::bad_sum: print_dump(packet_bad_sum, bytes, length); return;
+    }
+}
+
+bool check_and_say_packet(char mode, const std::uint8_t* bytes, std::uint32_t length)
+{
+    const packet_verdict verdict = check_packet(mode, bytes, length);
+    say_packet_verdict(verdict, mode, bytes, length);
+    return verdict == packet_verdict::good;
+}
+
+void say_port_failure(const port_failure& failure)
+{
+    const char* text = nullptr;
+    switch (failure.step) {
+    case port_step::none: return;
+    case port_step::open: text = port_cannot_open; break;
+    case port_step::queues: text = port_queues_failed; break;
+    case port_step::get_line: text = port_get_line_failed; break;
+    case port_step::set_line: text = port_set_line_failed; break;
+    case port_step::get_timing: text = port_get_timing_failed; break;
+    case port_step::set_timing: text = port_set_timing_failed; break;
+    }
+    std::printf(text, failure.error);
+}
+
+static void say_unit_note(unit_note what, char mode)
+{
+    if (what == unit_note::keeps_sending)
+        console_note(unit_keeps_sending);
+    else if (what == unit_note::no_acknowledgement)
+        console_note(unit_no_acknowledgement, mode);
+}
+
+// The unit's answer to "G": what is wrong with it is said, and the run goes
+// on whatever it is.
+static void say_answer(char mode, const std::uint8_t* bytes, std::uint32_t length)
+{
+    static_cast<void>(check_and_say_packet(mode, bytes, length));
+}
+
+device_notes console_device_notes()
+{
+    return device_notes{unit_note::none, say_unit_note, say_answer};
+}
+
+void say_once(device_notes& notes, unit_note what, const char* format, ...)
+{
+    if (notes.last_said == what)
+        return;
+    notes.last_said = what;
+    va_list values;
+    va_start(values, format);
+    console_note_list(format, values);
+    va_end(values);
+}
+
+} // namespace imutap
