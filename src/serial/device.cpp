@@ -131,12 +131,27 @@ serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
 constexpr int letters_at_full_pace = 12;
 constexpr std::uint32_t first_slow_wait_ms = 10;
 constexpr std::uint32_t slowest_wait_ms = 500;
+// The first letter's answer is waited for this much longer: a unit, or a
+// machine, slow to wake for it then costs no second letter.
+constexpr std::uint32_t first_letter_grace_ms = 10;
+
+// What the letter and its answer take on the line (two characters of ten
+// bits, and a millisecond for the adapter) beyond the read's own wait: at
+// 2400 baud 5 ms more, at 9600 and above nothing.
+std::uint32_t line_answer_extra_ms(std::int32_t baud_rate)
+{
+    if (baud_rate <= 0)
+        return 0;
+    const std::int64_t both_ms = (2 * 10 * 1000 + baud_rate - 1) / baud_rate + 1;
+    return both_ms > first_byte_wait_ms ? static_cast<std::uint32_t>(both_ms - first_byte_wait_ms)
+                                        : 0;
+}
 
 // The mode letter until the unit acknowledges it; other bytes are dropped.
 // After a second without an acknowledgement this is said once; a unit that
 // sent other bytes meanwhile is quieted again, one that sent nothing is
 // asked on.
-serial_status select_mode(exchange& talk, device_notes& notes, char mode)
+serial_status select_mode(exchange& talk, device_notes& notes, char mode, std::int32_t baud_rate)
 {
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
@@ -144,7 +159,9 @@ serial_status select_mode(exchange& talk, device_notes& notes, char mode)
     deadline step = step_deadline();
     bool other_bytes = false; // since the step began
     int letters = 0;
-    std::uint32_t answer_wait_ms = 0; // beyond the read's own wait
+    const std::uint32_t line_wait_ms = line_answer_extra_ms(baud_rate);
+    std::uint32_t answer_wait_ms = first_letter_grace_ms + line_wait_ms; // beyond the read's own
+    std::uint32_t slow_wait_ms = 0;
     for (;;) {
         send(talk, static_cast<std::uint8_t>(mode));
         sleep_ms(1);
@@ -158,9 +175,13 @@ serial_status select_mode(exchange& talk, device_notes& notes, char mode)
         if (talk.buffer[0] == acknowledgement)
             return serial_status::ok;
         other_bytes = other_bytes || count > 0;
-        if (++letters >= letters_at_full_pace)
-            answer_wait_ms = answer_wait_ms == 0 ? first_slow_wait_ms
-                                                 : std::min(2 * answer_wait_ms, slowest_wait_ms);
+        if (++letters < letters_at_full_pace) {
+            answer_wait_ms = line_wait_ms;
+        } else {
+            slow_wait_ms = slow_wait_ms == 0 ? first_slow_wait_ms
+                                             : std::min(2 * slow_wait_ms, slowest_wait_ms);
+            answer_wait_ms = std::max(slow_wait_ms, line_wait_ms);
+        }
         if (interrupted(talk))
             return serial_status::interrupted;
         if (step_over(step)) {
@@ -236,7 +257,7 @@ serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
 
     if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
         return s;
-    if (serial_status s = select_mode(talk, notes, mode); s != serial_status::ok)
+    if (serial_status s = select_mode(talk, notes, mode, baud_rate); s != serial_status::ok)
         return s;
     if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
         return s;
