@@ -1,3 +1,4 @@
+// The unit's answers to the logger's commands, and the late answers of --answer-late.
 #include "commands.h"
 
 #include "mono_clock.h"
@@ -51,9 +52,10 @@ void answer_get(const emu_options& options, unit_state& unit, out_queue& queue, 
     unit_queue_packet(unit, queue, item_kind::g_packet, 0, 0, keep, false);
     if (keep < length)
         note(log, now, "G: first %zu bytes of a %zu-byte packet (counter %u, --short-g)", keep,
-             length, unsigned(seq & 0xFFFF));
+             length, static_cast<unsigned>(seq & 0xFFFF));
     else
-        note(log, now, "G: one %zu-byte packet (counter %u)", length, unsigned(seq & 0xFFFF));
+        note(log, now, "G: one %zu-byte packet (counter %u)", length,
+             static_cast<unsigned>(seq & 0xFFFF));
 }
 
 void queue_answer(out_queue& queue, std::uint8_t reply)

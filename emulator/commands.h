@@ -1,3 +1,4 @@
+// The unit's answers to the bytes the logger sends: P, G, C and the mode letters.
 #pragma once
 
 #include "emu_log.h"

@@ -1,3 +1,4 @@
+// The command log and the -v notes.
 #include "emu_log.h"
 
 #include <cerrno>
@@ -32,8 +33,9 @@ void log_command_byte(const emu_log& log, std::int64_t now, std::uint8_t byte)
         return;
     char line[48];
     int length = std::snprintf(line, sizeof line, "%lld %02x\n",
-                               static_cast<long long>((now - log.start_ns) / 1000), unsigned(byte));
-    ssize_t written = write(log.commands_fd, line, std::size_t(length));
+                               static_cast<long long>((now - log.start_ns) / 1000),
+                               static_cast<unsigned>(byte));
+    ssize_t written = write(log.commands_fd, line, static_cast<std::size_t>(length));
     (void)written; // a failing log must not stop the unit
 }
 
@@ -55,9 +57,9 @@ std::string byte_name(std::uint8_t byte)
 {
     char text[8];
     if (byte >= 0x20 && byte < 0x7F)
-        std::snprintf(text, sizeof text, "'%c'", char(byte));
+        std::snprintf(text, sizeof text, "'%c'", static_cast<char>(byte));
     else
-        std::snprintf(text, sizeof text, "0x%02x", unsigned(byte));
+        std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(byte));
     return text;
 }
 

@@ -1,3 +1,5 @@
+// Where the emulator reports: the command log (--log-commands) and, with -v, notes on
+// standard error.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +21,8 @@ void close_command_log(emu_log& log);
 void log_command_byte(const emu_log& log, std::int64_t now, std::uint8_t byte);
 
 // With -v: "imutap-emu: <seconds since start> <message>\n" on standard error.
-void note(const emu_log& log, std::int64_t now, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+[[gnu::format(printf, 3, 4)]] void note(const emu_log& log, std::int64_t now, const char* format,
+                                        ...);
 
 // "'a'" for printable bytes, "0x07" for the others, for notes.
 std::string byte_name(std::uint8_t byte);

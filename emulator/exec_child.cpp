@@ -1,3 +1,4 @@
+// Starting the program run on the unit, passing signals on, and waiting for its end.
 #include "exec_child.h"
 
 #include <cerrno>

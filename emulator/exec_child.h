@@ -1,3 +1,5 @@
+// The program the emulator runs on its unit (everything after "--"): its start, its end,
+// the stop signals passed on, and the keys typed into it.
 #pragma once
 
 #include "options.h"

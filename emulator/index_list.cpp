@@ -1,3 +1,4 @@
+// Parsing and looking up lists of packet numbers.
 #include "index_list.h"
 
 #include "text_numbers.h"

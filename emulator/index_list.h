@@ -1,3 +1,4 @@
+// Lists of packet numbers such as "5,7,10-12", as the fault options take them.
 #pragma once
 
 #include <cstdint>

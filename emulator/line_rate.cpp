@@ -1,3 +1,4 @@
+// Reading the logger's line speed from the pty's termios2 settings.
 #include "line_rate.h"
 
 // termios2 carries the rate as a number; <termios.h> would clash with these headers.
@@ -18,7 +19,7 @@ std::int64_t byte_time_ns(std::uint32_t bits_per_second)
 {
     if (bits_per_second == 0)
         return 0;
-    return std::int64_t(10) * 1'000'000'000 / std::int64_t(bits_per_second);
+    return std::int64_t(10) * 1'000'000'000 / static_cast<std::int64_t>(bits_per_second);
 }
 
 } // namespace imutap_emu

@@ -1,3 +1,4 @@
+// The line speed the logger set on the pty, and the time one byte takes at it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// imutap-emu: the emulated unit on a pseudo-terminal. Reads the options, sets up the
+// signals and the command log, and serves the unit.
 #include "emu_log.h"
 #include "mono_clock.h"
 #include "options.h"
@@ -28,7 +30,7 @@ int main(int argc, char** argv)
     case parse_outcome::run: break;
     }
     if (options.link_path.empty())
-        options.link_path = default_link_path(long(getpid()));
+        options.link_path = default_link_path(static_cast<long>(getpid()));
 
     emu_log log;
     log.start_ns = mono_now_ns();

@@ -1,3 +1,4 @@
+// The emulator's clock: nanoseconds on the monotonic clock.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The motion in integer arithmetic: sine table, triangles, noise and the tie packets.
 #include "motion.h"
 
 namespace imutap_emu {
@@ -57,11 +58,11 @@ std::int32_t sine_of_turn(std::uint16_t turn)
 std::int32_t triangle(std::uint64_t seq, std::uint32_t period, std::int32_t amplitude)
 {
     std::int64_t quarter = period / 4;
-    std::int64_t phase = std::int64_t(seq % period);
+    std::int64_t phase = static_cast<std::int64_t>(seq % period);
     std::int64_t value = phase < quarter       ? phase
                          : phase < 3 * quarter ? 2 * quarter - phase
                                                : phase - 4 * quarter;
-    return std::int32_t(value * amplitude / quarter);
+    return static_cast<std::int32_t>(value * amplitude / quarter);
 }
 
 // +1 while triangle() rises, -1 while it falls.
@@ -84,24 +85,25 @@ std::uint64_t noise_bits(std::uint64_t seq)
 // A few counts of noise, -3..3, for sensor channel 0..8.
 std::int32_t noise(std::uint64_t bits, unsigned channel)
 {
-    std::int32_t chunk = std::int32_t((bits >> (7 * channel)) & 0x7F);
+    std::int32_t chunk = static_cast<std::int32_t>((bits >> (7 * channel)) & 0x7F);
     return ((chunk * 7) >> 7) - 3;
 }
 
 // sin of a small angle given as angle raw, times one g (sin x ~ x; 355/113 ~ pi).
 std::int32_t tilt_component(std::int32_t angle_raw)
 {
-    return std::int32_t(std::int64_t(one_g) * angle_raw * 355 / (113LL * 32767));
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(one_g) * angle_raw * 355 /
+                                     (113LL * 32767));
 }
 
 std::int16_t clamp16(std::int32_t value)
 {
-    return std::int16_t(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
+    return static_cast<std::int16_t>(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
 }
 
 std::uint16_t channel_of(std::int32_t sensor_raw)
 {
-    return std::uint16_t(channel_middle + sensor_raw / 32);
+    return static_cast<std::uint16_t>(channel_middle + sensor_raw / 32);
 }
 
 } // namespace
@@ -117,9 +119,9 @@ raw_sample sample_at(std::uint64_t seq)
     std::uint64_t bits = noise_bits(seq);
     std::int32_t roll = triangle(seq, roll_period, roll_amplitude);
     std::int32_t pitch = triangle(seq + pitch_period / 4, pitch_period, pitch_amplitude);
-    s.roll = std::int16_t(roll);
-    s.pitch = std::int16_t(pitch);
-    s.yaw = std::int16_t(std::uint16_t(seq * yaw_step));
+    s.roll = static_cast<std::int16_t>(roll);
+    s.pitch = static_cast<std::int16_t>(pitch);
+    s.yaw = static_cast<std::int16_t>(static_cast<std::uint16_t>(seq * yaw_step));
 
     s.gyro[0] = clamp16(triangle_slope(seq, roll_period) * roll_rate + noise(bits, 0));
     s.gyro[1] =
@@ -132,15 +134,15 @@ raw_sample sample_at(std::uint64_t seq)
     s.accel[1] = clamp16(ay + noise(bits, 4));
     s.accel[2] = clamp16(one_g - (ax * ax + ay * ay) / (2 * one_g) + noise(bits, 5));
 
-    std::uint16_t heading = std::uint16_t(std::int32_t(s.yaw) * 2);
+    std::uint16_t heading = static_cast<std::uint16_t>(static_cast<std::int32_t>(s.yaw) * 2);
     std::int32_t sin_yaw = sine_of_turn(heading);
-    std::int32_t cos_yaw = sine_of_turn(std::uint16_t(heading + 16384));
+    std::int32_t cos_yaw = sine_of_turn(static_cast<std::uint16_t>(heading + 16384));
     s.mag[0] = clamp16(field_horizontal * cos_yaw / 32767 + noise(bits, 6));
     s.mag[1] = clamp16(-field_horizontal * sin_yaw / 32767 + noise(bits, 7));
     s.mag[2] = clamp16(field_down + noise(bits, 8));
 
-    s.temperature =
-        std::uint16_t(temperature_25c + triangle(seq, temperature_period, temperature_swing));
+    s.temperature = static_cast<std::uint16_t>(
+        temperature_25c + triangle(seq, temperature_period, temperature_swing));
 
     const std::int16_t* sensors[9] = {&s.gyro[0],  &s.gyro[1], &s.gyro[2], &s.accel[0], &s.accel[1],
                                       &s.accel[2], &s.mag[0],  &s.mag[1],  &s.mag[2]};

@@ -1,3 +1,4 @@
+// What the unit measures: a fixed motion, one sample per packet sequence number.
 #pragma once
 
 #include "packet_builder.h"

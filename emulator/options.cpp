@@ -1,3 +1,4 @@
+// Parsing the emulator's command line.
 #include "options.h"
 
 #include "text_numbers.h"
@@ -121,7 +122,7 @@ bool parse_ignore(std::string_view text, std::int64_t (&times)[256], std::string
                         "' (want CMDS or CMDS:TIMES, TIMES from 1 up)";
                 return false;
             }
-            count = std::int64_t(value);
+            count = static_cast<std::int64_t>(value);
         }
         if (chars.empty()) {
             error = "empty command list in --ignore entry '" + std::string(entry) + "'";
@@ -147,7 +148,7 @@ bool parse_event(std::string_view text, event_kind kind, const char* name,
     }
     unit_event event;
     event.packet = packet;
-    event.ms = std::uint32_t(ms);
+    event.ms = static_cast<std::uint32_t>(ms);
     event.kind = kind;
     events.push_back(event);
     return true;
@@ -215,7 +216,7 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
             (has_times && times == 0))
             return bad_value("want K or K:TIMES, K bytes from 0 to 255, TIMES from 1 up");
         options.has_short_g = true;
-        options.short_g_times = has_times ? std::int64_t(times) : always;
+        options.short_g_times = has_times ? static_cast<std::int64_t>(times) : always;
         return true;
     }
     case opt_id::log_commands:
@@ -230,7 +231,7 @@ bool apply_option(opt_id id, const char* name, std::string_view value, emu_optio
     case opt_id::keys_delay:
         if (!parse_unsigned(value, max_ms, number))
             return bad_value("want milliseconds from 0 to 86400000");
-        options.keys_delay_ms = std::int64_t(number);
+        options.keys_delay_ms = static_cast<std::int64_t>(number);
         return true;
     case opt_id::quiet: options.quiet = true; return true;
     case opt_id::verbose: options.verbose = true; return true;

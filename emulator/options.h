@@ -1,3 +1,5 @@
+// The emulator's command line: the unit's rate, faults and events, the pty's setup, and
+// the program to run on the unit.
 #pragma once
 
 #include "index_list.h"

@@ -1,3 +1,4 @@
+// The output queue: fixed storage, items reserved, written and cut.
 #include "out_queue.h"
 
 #include <cstring>

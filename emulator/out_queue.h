@@ -1,3 +1,4 @@
+// The bytes waiting to go to the logger, as items the unit can stop between.
 #pragma once
 
 #include <cstddef>

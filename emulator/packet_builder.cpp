@@ -1,3 +1,4 @@
+// Laying out packets, their checksum and their faults.
 #include "packet_builder.h"
 
 #include <cstring>
@@ -11,19 +12,19 @@ constexpr std::size_t sensor_length = 24;
 
 std::uint8_t* put_field(std::uint8_t* at, std::uint16_t value)
 {
-    at[0] = std::uint8_t(value >> 8);
-    at[1] = std::uint8_t(value & 0xFF);
+    at[0] = static_cast<std::uint8_t>(value >> 8);
+    at[1] = static_cast<std::uint8_t>(value & 0xFF);
     return at + 2;
 }
 
 std::uint8_t* put_triads(std::uint8_t* at, const raw_sample& sample)
 {
     for (std::int16_t v : sample.gyro)
-        at = put_field(at, std::uint16_t(v));
+        at = put_field(at, static_cast<std::uint16_t>(v));
     for (std::int16_t v : sample.accel)
-        at = put_field(at, std::uint16_t(v));
+        at = put_field(at, static_cast<std::uint16_t>(v));
     for (std::int16_t v : sample.mag)
-        at = put_field(at, std::uint16_t(v));
+        at = put_field(at, static_cast<std::uint16_t>(v));
     return at;
 }
 
@@ -39,7 +40,7 @@ std::uint8_t packet_checksum(const std::uint8_t* packet, std::size_t length)
     unsigned sum = 0;
     for (std::size_t i = 1; i + 1 < length; ++i)
         sum += packet[i];
-    return std::uint8_t(sum & 0xFF);
+    return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
 std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t counter,
@@ -48,9 +49,9 @@ std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t coun
     std::uint8_t* at = out;
     *at++ = header_byte;
     if (mode == 'a') {
-        at = put_field(at, std::uint16_t(sample.roll));
-        at = put_field(at, std::uint16_t(sample.pitch));
-        at = put_field(at, std::uint16_t(sample.yaw));
+        at = put_field(at, static_cast<std::uint16_t>(sample.roll));
+        at = put_field(at, static_cast<std::uint16_t>(sample.pitch));
+        at = put_field(at, static_cast<std::uint16_t>(sample.yaw));
         at = put_triads(at, sample);
     } else if (mode == 'r') {
         for (std::uint16_t v : sample.channels)
@@ -60,7 +61,7 @@ std::size_t build_packet(char mode, const raw_sample& sample, std::uint16_t coun
     }
     at = put_field(at, sample.temperature);
     at = put_field(at, counter);
-    std::size_t length = std::size_t(at - out) + 1;
+    std::size_t length = static_cast<std::size_t>(at - out) + 1;
     *at = packet_checksum(out, length);
     return length;
 }
@@ -72,7 +73,7 @@ void spoil_header(std::uint8_t* packet)
 
 void spoil_checksum(std::uint8_t* packet, std::size_t length)
 {
-    packet[length - 1] = std::uint8_t(packet[length - 1] + 1);
+    packet[length - 1] = static_cast<std::uint8_t>(packet[length - 1] + 1);
 }
 
 std::size_t drop_data_byte(std::uint8_t* packet, std::size_t length)

@@ -1,3 +1,5 @@
+// The unit's packets: the fields laid out per mode, the checksum, and the faults a packet
+// can carry.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The pseudo-terminal on Linux: opening and setting it up, watching for closes, holding
+// the logger's output, and the link path.
 #include "pty_link.h"
 
 #include <cerrno>
@@ -148,7 +150,7 @@ std::size_t slave_input_waiting(const pty_link& link)
     int waiting = 0;
     if (link.slave < 0 || ioctl(link.slave, FIONREAD, &waiting) != 0 || waiting < 0)
         return 0;
-    return std::size_t(waiting);
+    return static_cast<std::size_t>(waiting);
 }
 
 bool point_link(const std::string& link_path, const char* target, std::string& error)
@@ -158,7 +160,7 @@ bool point_link(const std::string& link_path, const char* target, std::string& e
         error = "will not replace " + link_path + ": it is not a symlink";
         return false;
     }
-    std::string temporary = link_path + ".new" + std::to_string(long(getpid()));
+    std::string temporary = link_path + ".new" + std::to_string(static_cast<long>(getpid()));
     unlink(temporary.c_str());
     if (symlink(target, temporary.c_str()) != 0)
         return fail(error, "cannot create symlink " + temporary);

@@ -1,3 +1,5 @@
+// The unit's end of the link: the pseudo-terminal, the link path that points at it, and
+// holding the logger's output.
 #pragma once
 
 #include "options.h"

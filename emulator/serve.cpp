@@ -1,3 +1,5 @@
+// The serving loop: waiting in ppoll for the logger, the clock and signals; reading
+// commands, writing the queue, and carrying out unplugs and holds.
 #include "serve.h"
 
 #include "commands.h"
@@ -127,7 +129,7 @@ void unplug_when_read(const emu_options& options, serve_state& state, std::int64
     state.unit.streaming = false;
     state.unit.silent_until = 0;
     state.unplugged = true;
-    state.plug_in_at = now + std::int64_t(state.unplug_ms) * ns_per_ms;
+    state.plug_in_at = now + static_cast<std::int64_t>(state.unplug_ms) * ns_per_ms;
 }
 
 // Holds the logger's output once it has read what was sent (bytes still on their
@@ -142,7 +144,7 @@ void hold_when_read(serve_state& state, const emu_log& log, std::int64_t now, st
         }
         state.hold_pending = false;
         if (hold_output(state.link)) {
-            state.release_at = now + std::int64_t(state.hold_ms) * ns_per_ms;
+            state.release_at = now + static_cast<std::int64_t>(state.hold_ms) * ns_per_ms;
             state.unit.silent_until = state.release_at; // the stream would carry XON bytes
             note(log, now, "XOFF sent: the logger's output is held");
         }
@@ -245,8 +247,8 @@ void write_output(const emu_options& options, serve_state& state, const emu_log&
         if (byte_time > 0)
             state.next_byte_at =
                 (now - state.next_byte_at < byte_time ? state.next_byte_at : now) + byte_time;
-        written_effect effect =
-            account_written(options, state.unit, state.queue, std::size_t(written), log, now);
+        written_effect effect = account_written(options, state.unit, state.queue,
+                                                static_cast<std::size_t>(written), log, now);
         if (effect.unplug)
             ask_unplug(state, effect.unplug_ms, now);
         if (effect.hold) {

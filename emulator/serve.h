@@ -1,3 +1,5 @@
+// Serving the unit: answering the logger over the pty until a stop signal or the
+// command's end.
 #pragma once
 
 #include "emu_log.h"

@@ -1,3 +1,4 @@
+// The signal handlers and masks.
 #include "signals.h"
 
 namespace imutap_emu {

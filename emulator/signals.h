@@ -1,3 +1,4 @@
+// The emulator's stop signals and SIGCHLD, blocked except while it waits in ppoll().
 #pragma once
 
 #include <csignal>

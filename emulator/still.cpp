@@ -1,3 +1,5 @@
+// The still unit's samples: normal noise that depends only on the sequence number,
+// and the walking biases.
 #include "still.h"
 
 #include "text_numbers.h"
@@ -32,8 +34,8 @@ double normal(std::uint64_t seq, unsigned stream)
 {
     std::uint64_t bits = mix(seq * 16 + stream);
     std::uint64_t more = mix(bits ^ 0xD1B54A32D192ED03ULL);
-    double u1 = (double(bits >> 11) + 0.5) / 9007199254740992.0;
-    double u2 = double(more >> 11) / 9007199254740992.0;
+    double u1 = (static_cast<double>(bits >> 11) + 0.5) / 9007199254740992.0;
+    double u2 = static_cast<double>(more >> 11) / 9007199254740992.0;
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(two_pi * u2);
 }
 
@@ -50,7 +52,9 @@ void walk_one_step(still_state& state)
 std::int16_t clamp_raw(double value)
 {
     double rounded = std::nearbyint(value);
-    return std::int16_t(rounded < -32768.0 ? -32768.0 : rounded > 32767.0 ? 32767.0 : rounded);
+    return static_cast<std::int16_t>(rounded < -32768.0  ? -32768.0
+                                     : rounded > 32767.0 ? 32767.0
+                                                         : rounded);
 }
 
 } // namespace
@@ -85,7 +89,7 @@ raw_sample still_sample_at(still_state& state, std::uint64_t seq)
     while (state.next < seq)
         walk_one_step(state);
     const double per_sample = 1.0 / std::sqrt(state.interval);
-    const double hours = double(seq - state.origin) * state.interval / 3600.0;
+    const double hours = static_cast<double>(seq - state.origin) * state.interval / 3600.0;
     const double warmer = state.settings.drift * hours;
     raw_sample s;
     for (unsigned axis = 0; axis < 3; ++axis) {
@@ -98,12 +102,12 @@ raw_sample still_sample_at(still_state& state, std::uint64_t seq)
     }
     s.mag[0] = field_north;
     s.mag[2] = field_down;
-    s.temperature =
-        std::uint16_t(std::lround(temperature_raw_25c + warmer * temperature_raw_per_degc));
+    s.temperature = static_cast<std::uint16_t>(
+        std::lround(temperature_raw_25c + warmer * temperature_raw_per_degc));
     const std::int16_t* sensors[9] = {&s.gyro[0],  &s.gyro[1], &s.gyro[2], &s.accel[0], &s.accel[1],
                                       &s.accel[2], &s.mag[0],  &s.mag[1],  &s.mag[2]};
     for (int i = 0; i < 9; ++i)
-        s.channels[i] = std::uint16_t(2048 + *sensors[i] / 32);
+        s.channels[i] = static_cast<std::uint16_t>(2048 + *sensors[i] / 32);
     return s;
 }
 

@@ -1,3 +1,5 @@
+// A unit lying still and level (--still-gyro, --still-accel, --still-drift): white noise and
+// bias random walks.
 #pragma once
 
 #include "packet_builder.h"

@@ -1,3 +1,4 @@
+// Continuous output: pacing, events at their packets, and the accounting after writes.
 #include "stream.h"
 
 #include "index_list.h"
@@ -65,18 +66,21 @@ void build_stream_packets(const emu_options& options, unit_state& unit, out_queu
 
 std::int64_t due_time_of(const emu_options& options, const unit_state& unit, std::uint64_t index)
 {
-    return unit.pace_origin + std::int64_t(std::ceil(double(index) * 1e9 / options.rate));
+    return unit.pace_origin +
+           static_cast<std::int64_t>(std::ceil(static_cast<double>(index) * 1e9 / options.rate));
 }
 
 // Packets of the current paced run due by now.
 std::uint64_t packets_due(const emu_options& options, const unit_state& unit, std::int64_t now)
 {
-    return std::uint64_t(double(now - unit.pace_origin) * options.rate / 1e9) + 1;
+    return static_cast<std::uint64_t>(static_cast<double>(now - unit.pace_origin) * options.rate /
+                                      1e9) +
+           1;
 }
 
 void note_faults(const queue_item& item, const emu_log& log, std::int64_t now)
 {
-    unsigned counter = unsigned(item.seq & 0xFFFF);
+    unsigned counter = static_cast<unsigned>(item.seq & 0xFFFF);
     unsigned long long index = item.stream_index;
     if (item.faults & fault_checksum)
         note(log, now, "stream packet %llu (counter %u) sent with a wrong checksum", index,
@@ -97,21 +101,21 @@ void run_events(const emu_options& options, unit_state& unit, std::uint64_t inde
            options.events[unit.next_event].packet <= index) {
         const unit_event& event = options.events[unit.next_event++];
         if (event.kind == event_kind::silence) {
-            unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
+            unit.silent_until = now + static_cast<std::int64_t>(event.ms) * ns_per_ms;
             note(log, now, "after stream packet %llu: silent for %u ms",
-                 static_cast<unsigned long long>(index), unsigned(event.ms));
+                 static_cast<unsigned long long>(index), static_cast<unsigned>(event.ms));
         } else if (event.kind == event_kind::hold) {
-            unit.silent_until = now + std::int64_t(event.ms) * ns_per_ms;
+            unit.silent_until = now + static_cast<std::int64_t>(event.ms) * ns_per_ms;
             effect.hold = true;
             effect.hold_ms = event.ms;
             note(log, now, "after stream packet %llu: silent, the logger's output held for %u ms",
-                 static_cast<unsigned long long>(index), unsigned(event.ms));
+                 static_cast<unsigned long long>(index), static_cast<unsigned>(event.ms));
         } else {
             effect.unplug = true;
             effect.unplug_ms = event.ms;
             note(log, now,
                  "after stream packet %llu: silent, then unplugged for %u ms once it is read",
-                 static_cast<unsigned long long>(index), unsigned(event.ms));
+                 static_cast<unsigned long long>(index), static_cast<unsigned>(event.ms));
         }
     }
 }

@@ -1,3 +1,5 @@
+// Continuous output: preparing the stream's packets on time, and accounting for what
+// went out.
 #pragma once
 
 #include "emu_log.h"

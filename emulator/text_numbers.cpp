@@ -1,3 +1,4 @@
+// Strict parsing of unsigned, real and paired numbers.
 #include "text_numbers.h"
 
 #include <cmath>
@@ -14,7 +15,7 @@ bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& val
     for (char c : text) {
         if (c < '0' || c > '9')
             return false;
-        std::uint64_t digit = std::uint64_t(c - '0');
+        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
         if (result > (max - digit) / 10)
             return false;
         result = result * 10 + digit;

@@ -1,3 +1,4 @@
+// Strict parsing of the numbers in option values.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The unit's state: power-on, silence, streaming, and queuing and cutting its packets.
 #include "unit.h"
 
 #include "motion.h"
@@ -50,7 +51,8 @@ void unit_queue_packet(unit_state& unit, out_queue& queue, item_kind kind,
     std::uint8_t* at = queue_reserve(queue, max_packet_length);
     const raw_sample sample =
         unit.still.settings.on ? still_sample_at(unit.still, unit.seq) : sample_at(unit.seq);
-    std::size_t length = build_packet(unit.mode, sample, std::uint16_t(unit.seq & 0xFFFF), at);
+    std::size_t length =
+        build_packet(unit.mode, sample, static_cast<std::uint16_t>(unit.seq & 0xFFFF), at);
     if (faults & fault_header)
         spoil_header(at);
     if (faults & fault_checksum)

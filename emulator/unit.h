@@ -1,3 +1,4 @@
+// What the emulated unit remembers between commands, and the packets it queues from it.
 #pragma once
 
 #include "emu_log.h"

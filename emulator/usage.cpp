@@ -1,3 +1,4 @@
+// The emulator's help text.
 #include "usage.h"
 
 namespace imutap_emu {

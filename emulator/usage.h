@@ -1,3 +1,4 @@
+// The emulator's help text (-h).
 #pragma once
 
 #include <cstdio>
