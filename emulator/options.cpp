@@ -1,6 +1,7 @@
 // Parsing the emulator's command line.
 #include "options.h"
 
+#include "option_table.h"
 #include "text_numbers.h"
 
 #include <algorithm>
@@ -9,71 +10,6 @@
 namespace imutap_emu {
 
 namespace {
-
-enum class opt_id {
-    link,
-    rate,
-    count,
-    streaming,
-    line_pace,
-    start_seq,
-    bad_checksum,
-    bad_header,
-    drop_byte,
-    silence,
-    replug,
-    hold,
-    line,
-    ignore,
-    ignore_after_p,
-    answer_late,
-    short_g,
-    log_commands,
-    keys,
-    keys_delay,
-    quiet,
-    verbose,
-    still_gyro,
-    still_accel,
-    still_drift,
-    help
-};
-
-struct option_entry {
-    const char* long_name;
-    char short_name; // 0: long form only
-    bool takes_value;
-    opt_id id;
-};
-
-constexpr option_entry option_table[] = {
-    {"link", 'l', true, opt_id::link},
-    {"rate", 'r', true, opt_id::rate},
-    {"count", 'n', true, opt_id::count},
-    {"streaming", 0, false, opt_id::streaming},
-    {"line-pace", 0, false, opt_id::line_pace},
-    {"start-seq", 0, true, opt_id::start_seq},
-    {"bad-checksum", 0, true, opt_id::bad_checksum},
-    {"bad-header", 0, true, opt_id::bad_header},
-    {"drop-byte", 0, true, opt_id::drop_byte},
-    {"silence", 0, true, opt_id::silence},
-    {"replug", 0, true, opt_id::replug},
-    {"hold-output", 0, true, opt_id::hold},
-    {"line", 0, true, opt_id::line},
-    {"ignore", 0, true, opt_id::ignore},
-    {"ignore-after-p", 0, false, opt_id::ignore_after_p},
-    {"answer-late", 0, true, opt_id::answer_late},
-    {"short-g", 0, true, opt_id::short_g},
-    {"log-commands", 0, true, opt_id::log_commands},
-    {"keys", 0, true, opt_id::keys},
-    {"keys-delay", 0, true, opt_id::keys_delay},
-    {"quiet", 'q', false, opt_id::quiet},
-    {"verbose", 'v', false, opt_id::verbose},
-    {"still-gyro", 0, true, opt_id::still_gyro},
-    {"still-accel", 0, true, opt_id::still_accel},
-    {"still-drift", 0, true, opt_id::still_drift},
-    {"help", 'h', false, opt_id::help},
-};
 
 struct line_name {
     const char* name;
@@ -88,22 +24,6 @@ constexpr line_name line_names[] = {
 
 constexpr std::uint64_t max_ms = 86'400'000; // one day
 constexpr double max_rate = 1e6;
-
-const option_entry* find_long(std::string_view name)
-{
-    for (const option_entry& entry : option_table)
-        if (name == entry.long_name)
-            return &entry;
-    return nullptr;
-}
-
-const option_entry* find_short(char name)
-{
-    for (const option_entry& entry : option_table)
-        if (entry.short_name != 0 && entry.short_name == name)
-            return &entry;
-    return nullptr;
-}
 
 // "CHARS" or "CHARS:TIMES", entries separated by commas: "G", "G:3", "GP,a:2".
 bool parse_ignore(std::string_view text, std::int64_t (&times)[256], std::string& error)
