@@ -1,9 +1,10 @@
-// The keyboard and the stop signals on Linux: the keyboard's terminal mode,
-// its watcher thread, and the signal handlers. The keyboard is the run's only
+// The keyboard on Linux: the keyboard's terminal mode, its watcher thread, and
+// the keyboard mode applied again after a continue. The keyboard is the run's only
 // while its process group is the terminal's foreground: a run started in the
 // background (or sent there with Ctrl-Z and bg) reads no keys and leaves the
 // terminal's settings alone, and takes the keyboard once it is brought to
 // the foreground.
+#include "system/keyboard_posix.h"
 #include "system/console_platform.h"
 
 #include <asm/termbits.h>
@@ -21,7 +22,6 @@ namespace imutap {
 
 namespace {
 
-volatile std::sig_atomic_t stop_signal = 0;
 // Set by a continue: the run looks at once whether it is in the foreground.
 volatile std::sig_atomic_t continued = 0;
 
@@ -66,11 +66,6 @@ struct keyboard_settings {
 };
 keyboard_settings keyboard;
 
-extern "C" void on_stop_signal(int)
-{
-    stop_signal = 1;
-}
-
 // True unless standard input is a terminal whose foreground is another
 // process group: the run's own terminal with the run in the background. A
 // terminal that is not the run's controlling one has no foreground for it.
@@ -78,28 +73,6 @@ bool in_foreground()
 {
     const pid_t owner = tcgetpgrp(STDIN_FILENO);
     return owner <= 0 || owner == getpgrp();
-}
-
-// After a stop (Ctrl-Z) and continue, the shell may have put its own
-// terminal settings back: the run's keyboard mode is applied again, when
-// the run is continued in the foreground (fg), not in the background (bg).
-extern "C" void on_continue(int)
-{
-    const int code = errno;
-    if (keyboard.active && in_foreground())
-        ioctl(STDIN_FILENO, TCSETS, &keyboard.run);
-    continued = 1;
-    errno = code;
-}
-
-void install(int signal_number, void (*handler)(int))
-{
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no restart: a signal ends a poll or a sleep at once
-    sigaction(signal_number, &action, nullptr);
 }
 
 // In the foreground the watcher waits for input; in the background it waits
@@ -214,29 +187,16 @@ void follow_foreground()
 
 } // namespace
 
-void stop_handlers_begin()
+// After a stop (Ctrl-Z) and continue, the shell may have put its own
+// terminal settings back: the run's keyboard mode is applied again, when
+// the run is continued in the foreground (fg), not in the background (bg).
+extern "C" void on_continue(int)
 {
-    install(SIGINT, on_stop_signal);
-    // The keyboard mode keeps the signal keys: Ctrl-\ ends the run in order
-    // too, instead of dumping core with the terminal left without echo.
-    install(SIGQUIT, on_stop_signal);
-    install(SIGTERM, on_stop_signal);
-    install(SIGHUP, on_stop_signal);
-    install(SIGCONT, on_continue);
-    std::signal(SIGPIPE, SIG_IGN);
-    // A write past a file-size limit fails like a full disk instead of
-    // killing the run.
-    std::signal(SIGXFSZ, SIG_IGN);
-    // A run in the background never stops itself: the terminal's settings
-    // are changed only in the foreground, and keys read only there (these
-    // guard the moment the foreground changes).
-    std::signal(SIGTTOU, SIG_IGN);
-    std::signal(SIGTTIN, SIG_IGN);
-}
-
-bool stop_requested()
-{
-    return stop_signal != 0;
+    const int code = errno;
+    if (keyboard.active && in_foreground())
+        ioctl(STDIN_FILENO, TCSETS, &keyboard.run);
+    continued = 1;
+    errno = code;
 }
 
 void keyboard_begin()
