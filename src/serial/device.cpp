@@ -74,14 +74,14 @@ bool step_over(deadline step)
     return deadline_passed(step, elapsed_ms());
 }
 
-// How long one quieting round goes on reading what has come after its
-// first read: a backlog is read away in a round or two, however large, while
-// a device that keeps sending cannot hold a round up.
+// How long one quieting round goes on reading what has come: a backlog is
+// read away in a round or two, however large, while a device that keeps
+// sending cannot hold a round up.
 constexpr std::int64_t round_read_limit_ms = 50;
 
-// The rest of what has come, read and dropped: reads that wait at most
+// What has come, read and dropped, 255 bytes a read: reads that wait at most
 // first_byte_wait_ms each, until one brings nothing or the round's time to
-// read is up. Returns the bytes read.
+// read is up. Returns the bytes read (0 when the first read brings nothing).
 std::uint32_t read_away(exchange& talk)
 {
     const deadline until = deadline_after(elapsed_ms(), round_read_limit_ms);
@@ -105,9 +105,7 @@ serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
     for (;;) {
         send(talk, command_stop);
         sleep_ms(100);
-        std::uint32_t count = receive(talk, 255);
-        if (count > 0 && !talk.lost)
-            count += read_away(talk);
+        const std::uint32_t count = read_away(talk);
         if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
             return early;
         if (count == 0)
@@ -123,7 +121,8 @@ serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
 
 // A unit busy finishing a packet or still waking up may let a mode letter
 // pass: the letter is sent again at the exchange's own pace (1 ms, then a
-// read that waits first_byte_wait_ms for the answer) this many times, and
+// read that waits first_byte_wait_ms for the answer, and the line's time
+// below 9600 baud) this many times, and
 // from then on each letter waits longer for its answer, from
 // first_slow_wait_ms and doubling up to slowest_wait_ms, so that a unit that
 // is off costs a few wake-ups a second and one that comes back is asked

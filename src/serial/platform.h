@@ -68,9 +68,6 @@ port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted
 // ReadFile under the port's timing, as port_read). A stop signal ends the
 // wait early.
 port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted);
-// How many received bytes the system holds that no read has taken yet;
-// false when it cannot tell.
-bool port_queued(port_handle& port, std::uint32_t& count);
 // Waits at most `milliseconds` for a first byte to be queued; returns at once
 // when one is, when the device is gone or when a stop signal comes. True when
 // it ended on the port (a byte, or a device that may be gone).

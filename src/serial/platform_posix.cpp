@@ -189,15 +189,6 @@ port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t
     return {0, false, port.timing.packet_wait_ms};
 }
 
-bool port_queued(port_handle& port, std::uint32_t& count)
-{
-    int queued = 0;
-    if (ioctl(static_cast<int>(port.os), FIONREAD, &queued) != 0 || queued < 0)
-        return false;
-    count = static_cast<std::uint32_t>(queued);
-    return true;
-}
-
 bool port_wait(port_handle& port, std::uint32_t milliseconds)
 {
     // One wake-up: the first byte, a hang-up, a signal or the time.

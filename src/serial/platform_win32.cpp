@@ -135,7 +135,9 @@ port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t
     return port_read(port, buffer, wanted);
 }
 
-bool port_queued(port_handle& port, std::uint32_t& count)
+// How many received bytes the system holds that no read has taken yet;
+// false when it cannot tell.
+static bool port_queued(port_handle& port, std::uint32_t& count)
 {
     DWORD errors = 0;
     COMSTAT status;

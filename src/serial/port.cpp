@@ -95,14 +95,6 @@ port_read_result read_some(serial_port& port, std::uint8_t* destination, std::ui
     return read_ahead(port, destination, wanted, port_read);
 }
 
-std::uint32_t bytes_waiting(serial_port& port)
-{
-    std::uint32_t queued = 0;
-    if (!port_queued(port.handle, queued))
-        queued = 0;
-    return port.ahead_end - port.ahead_start + queued;
-}
-
 bool wait_for_byte(serial_port& port, std::uint32_t milliseconds)
 {
     if (port.ahead_start != port.ahead_end)

@@ -74,10 +74,6 @@ bool close_port(serial_port& port);
 // most first_byte_wait_ms for a first byte.
 port_read_result read_some(serial_port& port, std::uint8_t* destination, std::uint32_t wanted);
 
-// Bytes that can be read without waiting: the read-ahead and the system's
-// queue (the read-ahead alone when the system cannot tell).
-std::uint32_t bytes_waiting(serial_port& port);
-
 // Waits at most `milliseconds` for a first byte; returns at once when one is
 // buffered or queued, when the device is gone or when a stop signal comes.
 // True when a read may now bring a byte (or find the device gone).
