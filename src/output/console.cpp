@@ -15,43 +15,44 @@ namespace imutap {
 namespace {
 
 // Room for several dumps of bad packets (about 770 bytes at most each).
-constexpr std::size_t kept_capacity = 4096;
+constexpr std::size_t owed_capacity = 4096;
 
-// Standard output's own store for the run, as stdio keeps one for a stream:
-// bytes taken by no console yet, in order, from `start` to `end`.
-struct kept_output {
-    char bytes[kept_capacity];
+// Standard output's own store for the run, as stdio has one for a stream:
+// the bytes owed to the console, taken by it not yet, in order, from `start`
+// to `end`.
+struct owed_output {
+    char bytes[owed_capacity];
     std::size_t start = 0;
     std::size_t end = 0;
-    std::uint32_t lost = 0; // messages there was no room to keep
+    std::uint32_t lost = 0; // messages there was no room for
     bool gone = false; // the console can take nothing ever again
 };
-kept_output kept;
+owed_output owed;
 
-void keep(const char* text, std::size_t length)
+void owe(const char* text, std::size_t length)
 {
-    if (kept.start != 0) {
-        std::memmove(kept.bytes, kept.bytes + kept.start, kept.end - kept.start);
-        kept.end -= kept.start;
-        kept.start = 0;
+    if (owed.start != 0) {
+        std::memmove(owed.bytes, owed.bytes + owed.start, owed.end - owed.start);
+        owed.end -= owed.start;
+        owed.start = 0;
     }
-    if (length > kept_capacity - kept.end) {
-        if (kept.lost < UINT32_MAX)
-            ++kept.lost;
+    if (length > owed_capacity - owed.end) {
+        if (owed.lost < UINT32_MAX)
+            ++owed.lost;
         return;
     }
-    std::memcpy(kept.bytes + kept.end, text, length);
-    kept.end += length;
+    std::memcpy(owed.bytes + owed.end, text, length);
+    owed.end += length;
 }
 
-// Puts the count of the messages not kept into the empty store.
-void keep_lost_note()
+// Puts the count of the messages there was no room for into the empty store.
+void owe_lost_note()
 {
-    const int length = std::snprintf(kept.bytes, kept_capacity, console_messages_lost,
-                                     static_cast<unsigned>(kept.lost));
-    kept.start = 0;
-    kept.end = static_cast<std::size_t>(length);
-    kept.lost = 0;
+    const int length = std::snprintf(owed.bytes, owed_capacity, console_messages_lost,
+                                     static_cast<unsigned>(owed.lost));
+    owed.start = 0;
+    owed.end = static_cast<std::size_t>(length);
+    owed.lost = 0;
 }
 
 // Writes what the console takes now; -1 once it can take nothing ever again.
@@ -59,29 +60,29 @@ std::ptrdiff_t write_now(const char* text, std::size_t length)
 {
     const std::ptrdiff_t written = console_write_now(text, length);
     if (written < 0) {
-        kept.gone = true;
-        kept.start = kept.end = 0;
-        kept.lost = 0;
+        owed.gone = true;
+        owed.start = owed.end = 0;
+        owed.lost = 0;
     }
     return written;
 }
 
-// True when nothing waits any more: what was kept has gone out, and so has
-// the count of what could not be kept.
-bool write_kept()
+// True when nothing waits any more: what was owed has gone out, and so has
+// the count of what there was no room for.
+bool write_owed()
 {
     for (;;) {
-        while (kept.start < kept.end) {
+        while (owed.start < owed.end) {
             const std::ptrdiff_t written =
-                write_now(kept.bytes + kept.start, kept.end - kept.start);
+                write_now(owed.bytes + owed.start, owed.end - owed.start);
             if (written <= 0)
-                return kept.gone;
-            kept.start += static_cast<std::size_t>(written);
+                return owed.gone;
+            owed.start += static_cast<std::size_t>(written);
         }
-        kept.start = kept.end = 0;
-        if (kept.lost == 0)
+        owed.start = owed.end = 0;
+        if (owed.lost == 0)
             return true;
-        keep_lost_note();
+        owe_lost_note();
     }
 }
 
@@ -112,7 +113,7 @@ bool live_line_shows = false;
 void show_now(const char* lines, std::size_t length)
 {
     // Behind waiting messages a display line would be old when it showed.
-    if (!write_kept() || kept.gone)
+    if (!write_owed() || owed.gone)
         return;
     const std::ptrdiff_t written = write_now(lines, length);
     if (written <= 0 || static_cast<std::size_t>(written) == length || lines[written - 1] == '\r')
@@ -120,8 +121,8 @@ void show_now(const char* lines, std::size_t length)
     const char* const rest = lines + written;
     const char* const line_end = static_cast<const char*>(
         std::memchr(rest, '\r', length - static_cast<std::size_t>(written)));
-    keep(rest, line_end != nullptr ? static_cast<std::size_t>(line_end + 1 - rest)
-                                   : length - static_cast<std::size_t>(written));
+    owe(rest, line_end != nullptr ? static_cast<std::size_t>(line_end + 1 - rest)
+                                  : length - static_cast<std::size_t>(written));
 }
 
 // Writes the gathered display lines, or skips them.
@@ -135,13 +136,13 @@ void write_gathered()
 }
 
 // Writes `text` after what waits, as far as the console takes it now, and
-// keeps the rest.
+// owes the rest.
 void put(const char* text, std::size_t length)
 {
     live_line_shows = false;
     write_gathered();
-    if (write_kept()) {
-        if (kept.gone)
+    if (write_owed()) {
+        if (owed.gone)
             return;
         const std::ptrdiff_t written = write_now(text, length);
         if (written < 0)
@@ -151,7 +152,7 @@ void put(const char* text, std::size_t length)
         if (length == 0)
             return;
     }
-    keep(text, length);
+    owe(text, length);
 }
 
 // At a terminal, leaves the live line where it stands and goes on below it.
@@ -225,22 +226,22 @@ void console_note_list(const char* format, std::va_list values)
 void console_catch_up()
 {
     write_gathered();
-    if (kept.end != 0 || kept.lost != 0)
-        write_kept();
+    if (owed.end != 0 || owed.lost != 0)
+        write_owed();
 }
 
 void console_drain()
 {
     leave_live_line();
     write_gathered();
-    while (!kept.gone) {
-        if (kept.start < kept.end &&
-            !console_write_all(kept.bytes + kept.start, kept.end - kept.start))
-            kept.gone = true;
-        kept.start = kept.end = 0;
-        if (kept.lost == 0)
+    while (!owed.gone) {
+        if (owed.start < owed.end &&
+            !console_write_all(owed.bytes + owed.start, owed.end - owed.start))
+            owed.gone = true;
+        owed.start = owed.end = 0;
+        if (owed.lost == 0)
             return;
-        keep_lost_note();
+        owe_lost_note();
     }
 }
 

@@ -16,8 +16,8 @@ namespace imutap {
 // next one (or before the next message, or when the run waits for the unit).
 void console_show(const char* line, std::size_t length);
 
-// Writes a message, or keeps it to be written once the console takes output
-// again. A message there is no room to keep is counted, and the count said
+// Writes a message, or owes it to the console, to be written once it takes
+// output again. A message there is no room for is counted, and the count said
 // once the console has caught up.
 void console_message(const char* text, std::size_t length);
 [[gnu::format(printf, 1, 2)]] void console_say(const char* format, ...);

@@ -18,7 +18,7 @@ constexpr std::uint32_t log_queue_most_blocks = 256;
 // The log file is looked at at most this often, while lines come, to tell
 // that it was deleted.
 constexpr std::uint32_t log_check_interval_ms = 1000;
-// Reasons kept for failures the run has not said yet.
+// Room for the reasons of failures the run has not said yet.
 constexpr std::uint32_t log_queue_reasons = 8;
 
 struct log_queue {

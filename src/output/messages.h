@@ -79,7 +79,7 @@ inline constexpr char packet_bad_sum[] = "\nbad checksum:";
 inline constexpr char packet_dump_byte[] = "%x ";
 
 // The unit and the cable. The notes about the unit are said once, not once
-// a second: which one was said last is kept as a unit_note (serial/device.h).
+// a second: the run says them through say_once (run/findings.h).
 inline constexpr char unit_silent[] = "AHRS silent for %g s; initialising it again\n";
 inline constexpr char unit_keeps_sending[] =
     "AHRS does not stop sending on P; starting the exchange again\n";

@@ -65,35 +65,23 @@ void say_port_failure(const port_failure& failure)
     std::printf(text, failure.error);
 }
 
-static void say_unit_note(unit_note what, char mode)
+void say_once(unit_note& last_said, unit_note what, const char* format, ...)
 {
-    if (what == unit_note::keeps_sending)
-        console_note(unit_keeps_sending);
-    else if (what == unit_note::no_acknowledgement)
-        console_note(unit_no_acknowledgement, mode);
-}
-
-// The unit's answer to "G": what is wrong with it is said, and the run goes
-// on whatever it is.
-static void say_answer(char mode, const std::uint8_t* bytes, std::uint32_t length)
-{
-    static_cast<void>(check_and_say_packet(mode, bytes, length));
-}
-
-device_notes console_device_notes()
-{
-    return device_notes{unit_note::none, say_unit_note, say_answer};
-}
-
-void say_once(device_notes& notes, unit_note what, const char* format, ...)
-{
-    if (notes.last_said == what)
+    if (last_said == what)
         return;
-    notes.last_said = what;
+    last_said = what;
     va_list values;
     va_start(values, format);
     console_note_list(format, values);
     va_end(values);
+}
+
+void say_unit_trouble(unit_note& last_said, unit_note what, char mode)
+{
+    if (what == unit_note::keeps_sending)
+        say_once(last_said, what, unit_keeps_sending);
+    else if (what == unit_note::no_acknowledgement)
+        say_once(last_said, what, unit_no_acknowledgement, mode);
 }
 
 } // namespace imutap

@@ -20,11 +20,15 @@ bool check_and_say_packet(char mode, const std::uint8_t* bytes, std::uint32_t le
 // Says the step of open_port that failed, with the system's number.
 void say_port_failure(const port_failure& failure);
 
-// Notes about the unit that init_device has said through the console.
-device_notes console_device_notes();
+// A note about the unit is said once, not once a second, until something
+// changes it: `last_said` holds the last one said, and a good packet or the
+// port coming back sets it back to none.
 
 // Says the note unless it was the last thing said about the unit.
-[[gnu::format(printf, 3, 4)]] void say_once(device_notes& notes, unit_note what, const char* format,
-                                            ...);
+[[gnu::format(printf, 3, 4)]] void say_once(unit_note& last_said, unit_note what,
+                                            const char* format, ...);
+
+// Says a trouble the exchange met (in mode `mode`) once.
+void say_unit_trouble(unit_note& last_said, unit_note what, char mode);
 
 } // namespace imutap

@@ -1,6 +1,7 @@
 #include "run/options.h"
 
 #include "output/messages.h"
+#include "serial/device.h"
 
 #include <charconv>
 #include <climits>
@@ -196,18 +197,14 @@ start_choice read_command_line(int argc, char** argv, run_options& options)
         std::printf(decimation_below_one, static_cast<int>(options.decimation));
         return start_choice::refused;
     }
-    // The unit acknowledges a mode letter with the letter, taken as a signed
-    // character, minus 32: a control character or a byte above 0x7F can never
-    // be acknowledged, and the unit could never be brought up.
-    if (static_cast<signed char>(options.mode) - 32 < 0) {
+    // A letter the unit can never acknowledge could never bring it up.
+    if (expected_acknowledgement(options.mode) < 0) {
         std::printf(mode_never_acknowledged,
                     static_cast<unsigned>(static_cast<unsigned char>(options.mode)));
         return start_choice::refused;
     }
-    // "P", "G" and "C" are the unit's own commands: sent as a mode, the unit
-    // stops, answers with a packet or starts streaming, and never takes it as
-    // a mode.
-    if (options.mode == 'P' || options.mode == 'G' || options.mode == 'C') {
+    // The unit never takes one of its own commands as a mode.
+    if (is_unit_command(options.mode)) {
         std::printf(mode_is_command, options.mode);
         return refuse_with_hint();
     }

@@ -1,7 +1,6 @@
 #include "serial/device.h"
 
-#include "packet/packet.h"
-#include "system/console_platform.h"
+#include "system/clock.h"
 #include "system/deadline.h"
 
 #include <algorithm>
@@ -10,23 +9,20 @@ namespace imutap {
 
 namespace {
 
-constexpr std::uint8_t command_stop = 'P';
-constexpr std::uint8_t command_get = 'G';
-constexpr std::uint8_t command_continuous = 'C';
-
 // One exchange with the unit; `buffer` is where every command is placed and
 // every reply read, 256 bytes.
 struct exchange {
     serial_port& port;
     std::uint8_t* buffer;
-    const interruption& stop;
+    const unit_trouble_hook& told;
+    unit_note trouble = unit_note::none; // the last one met
     bool lost = false;
     bool held = false; // a command could not go out in time
 };
 
-void send(exchange& talk, std::uint8_t command)
+void send(exchange& talk, char command)
 {
-    talk.buffer[0] = command;
+    talk.buffer[0] = static_cast<std::uint8_t>(command);
     bool gone = false;
     if (!port_write(talk.port.handle, talk.buffer, 1, gone)) {
         talk.lost = gone;
@@ -42,24 +38,37 @@ std::uint32_t receive(exchange& talk, std::uint32_t wanted)
     return got.count;
 }
 
+void meet(exchange& talk, unit_note what)
+{
+    talk.trouble = what;
+    if (talk.told.met != nullptr)
+        talk.told.met(talk.told.context, what);
+}
+
+bool run_ends(const exchange& talk)
+{
+    return run_ended(talk.port.handle.stop);
+}
+
 // A command that could not go out ends the exchange as a unit that does not
 // answer does.
-serial_status ended_early(const exchange& talk, device_notes& notes, char mode)
+serial_status ended_early(exchange& talk)
 {
     if (talk.lost)
         return serial_status::lost;
-    if (stop_requested())
+    if (run_ends(talk))
         return serial_status::interrupted;
     if (talk.held) {
-        note_once(notes, unit_note::no_acknowledgement, mode);
+        meet(talk, unit_note::no_acknowledgement);
         return serial_status::silent;
     }
     return serial_status::ok;
 }
 
+// The round's look at the keyboard.
 bool interrupted(const exchange& talk)
 {
-    return talk.stop.requested != nullptr && talk.stop.requested(talk.stop.context);
+    return keyboard_ends_run(talk.port.handle.stop);
 }
 
 // The end of a step that begins now: it is past its limit once more than
@@ -89,7 +98,7 @@ std::uint32_t read_away(exchange& talk)
     for (;;) {
         const std::uint32_t more = receive(talk, 255);
         count += more;
-        if (more == 0 || talk.lost || stop_requested() || deadline_passed(until, elapsed_ms()))
+        if (more == 0 || talk.lost || run_ends(talk) || deadline_passed(until, elapsed_ms()))
             return count;
     }
 }
@@ -99,21 +108,21 @@ std::uint32_t read_away(exchange& talk)
 // unit still sending: a backlog queued before the first "P" is gone after
 // the first round or two. Rounds that keep bringing bytes for a second are a
 // unit that does not stop.
-serial_status quiet_unit(exchange& talk, device_notes& notes, char mode)
+serial_status quiet_unit(exchange& talk)
 {
     const deadline step = step_deadline();
     for (;;) {
         send(talk, command_stop);
         sleep_ms(100);
         const std::uint32_t count = read_away(talk);
-        if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
+        if (const serial_status early = ended_early(talk); early != serial_status::ok)
             return early;
         if (count == 0)
             return serial_status::ok;
         if (interrupted(talk))
             return serial_status::interrupted;
         if (step_over(step)) {
-            note_once(notes, unit_note::keeps_sending, mode);
+            meet(talk, unit_note::keeps_sending);
             return serial_status::silent;
         }
     }
@@ -147,10 +156,9 @@ std::uint32_t line_answer_extra_ms(std::int32_t baud_rate)
 }
 
 // The mode letter until the unit acknowledges it; other bytes are dropped.
-// After a second without an acknowledgement this is said once; a unit that
-// sent other bytes meanwhile is quieted again, one that sent nothing is
-// asked on.
-serial_status select_mode(exchange& talk, device_notes& notes, char mode, std::int32_t baud_rate)
+// A second without an acknowledgement is a trouble met; a unit that sent
+// other bytes meanwhile is quieted again, one that sent nothing is asked on.
+serial_status select_mode(exchange& talk, char mode, std::int32_t baud_rate)
 {
     const int acknowledgement = expected_acknowledgement(mode);
     if (acknowledgement == 0)
@@ -162,12 +170,12 @@ serial_status select_mode(exchange& talk, device_notes& notes, char mode, std::i
     std::uint32_t answer_wait_ms = first_letter_grace_ms + line_wait_ms; // beyond the read's own
     std::uint32_t slow_wait_ms = 0;
     for (;;) {
-        send(talk, static_cast<std::uint8_t>(mode));
+        send(talk, mode);
         sleep_ms(1);
         std::uint32_t count = receive(talk, 1);
         if (count == 0 && answer_wait_ms > 0 && wait_for_byte(talk.port, answer_wait_ms))
             count = receive(talk, 1);
-        if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
+        if (const serial_status early = ended_early(talk); early != serial_status::ok)
             return early;
         // When nothing came, the buffer still holds the letter just sent,
         // which never equals its acknowledgement.
@@ -184,7 +192,7 @@ serial_status select_mode(exchange& talk, device_notes& notes, char mode, std::i
         if (interrupted(talk))
             return serial_status::interrupted;
         if (step_over(step)) {
-            note_once(notes, unit_note::no_acknowledgement, mode);
+            meet(talk, unit_note::no_acknowledgement);
             if (other_bytes)
                 return serial_status::silent;
             step = step_deadline();
@@ -218,7 +226,7 @@ std::uint32_t receive_answer(exchange& talk, std::int64_t gap_ms)
             talk.lost = true;
             break;
         }
-        if (stop_requested())
+        if (run_ends(talk))
             break;
         const std::int64_t now = elapsed_ms();
         if (got.count > 0) {
@@ -233,50 +241,39 @@ std::uint32_t receive_answer(exchange& talk, std::int64_t gap_ms)
 
 } // namespace
 
-int expected_acknowledgement(char mode)
+device_result init_device(serial_port& port, char mode, std::int32_t baud_rate,
+                          const unit_trouble_hook& told)
 {
-    return static_cast<signed char>(mode) - 32;
-}
-
-void note_once(device_notes& notes, unit_note what, char mode)
-{
-    if (notes.last_said == what)
-        return;
-    notes.last_said = what;
-    if (notes.say_note != nullptr)
-        notes.say_note(what, mode);
-}
-
-serial_status init_device(serial_port& port, char mode, std::int32_t baud_rate,
-                          std::uint32_t& packet_length, device_notes& notes,
-                          const interruption& stop)
-{
+    device_result result;
     std::uint8_t buffer[256];
-    exchange talk{port, buffer, stop};
+    exchange talk{port, buffer, told};
+    const auto ended = [&](serial_status status) {
+        result.status = status;
+        result.trouble = talk.trouble;
+        return result;
+    };
 
-    if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
-        return s;
-    if (serial_status s = select_mode(talk, notes, mode, baud_rate); s != serial_status::ok)
-        return s;
-    if (serial_status s = quiet_unit(talk, notes, mode); s != serial_status::ok)
-        return s;
+    if (serial_status s = quiet_unit(talk); s != serial_status::ok)
+        return ended(s);
+    if (serial_status s = select_mode(talk, mode, baud_rate); s != serial_status::ok)
+        return ended(s);
+    if (serial_status s = quiet_unit(talk); s != serial_status::ok)
+        return ended(s);
 
     // The unit answers "G" with one packet; its size is the packet length.
     send(talk, command_get);
     sleep_ms(100);
     const std::uint32_t length = receive_answer(talk, answer_gap_ms(baud_rate));
-    if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
-        return early;
+    if (const serial_status early = ended_early(talk); early != serial_status::ok)
+        return ended(early);
     // The length is learned all the same: bad packets that follow bring the
     // unit up again.
-    if (notes.say_answer != nullptr)
-        notes.say_answer(mode, buffer, length);
+    result.answered = true;
+    result.packet_length = length;
+    std::copy(buffer, buffer + length, result.answer);
 
     send(talk, command_continuous);
-    if (const serial_status early = ended_early(talk, notes, mode); early != serial_status::ok)
-        return early;
-    packet_length = length;
-    return serial_status::ok;
+    return ended(ended_early(talk));
 }
 
 } // namespace imutap

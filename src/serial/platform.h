@@ -21,11 +21,35 @@ struct port_timing {
     std::uint32_t packet_wait_ms = 0;
 };
 
+// What may cut a wait on the port short: the run layer sets it, the serial
+// code only asks. `ended` is asked wherever a wait may end early, cheaply and
+// often: true once the run is to end (a stop signal came, `q` was taken).
+// `look` is a look at the keyboard, once a round of the exchange and once a
+// step of a held write: it may take a key, and is true when the run is to
+// end. Either may be left unset: the wait then goes on.
+struct interruption {
+    bool (*ended)(void* context) = nullptr;
+    bool (*look)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+inline bool run_ended(const interruption& stop)
+{
+    return stop.ended != nullptr && stop.ended(stop.context);
+}
+
+inline bool keyboard_ends_run(const interruption& stop)
+{
+    return stop.look != nullptr && stop.look(stop.context);
+}
+
 // An open serial port. `os` is the file descriptor or the Windows handle.
 // Linux waits by `timing` itself; Windows keeps the timing inside the port.
+// `stop` outlives the port's closing and opening again.
 struct port_handle {
     std::intptr_t os = -1;
     port_timing timing{};
+    interruption stop{};
 };
 
 // How a set-up step that reads the port's settings and then writes them
@@ -61,21 +85,22 @@ port_setup port_set_line(port_handle& port, std::uint32_t baud_rate);
 // Puts the port under `timing`. Windows reads the port's timeouts before it
 // writes them; Linux has nothing to read.
 port_setup port_set_timing(port_handle& port, const port_timing& timing);
-// One read under the port's timing. A stop signal ends the wait early.
+// One read under the port's timing. A signal ends the wait early.
 port_read_result port_read(port_handle& port, void* buffer, std::uint32_t wanted);
 // A read for the steady stream of packets: like port_read, but one system
 // call that waits at most `packet_wait_ms` for a first byte (Windows: one
-// ReadFile under the port's timing, as port_read). A stop signal ends the
-// wait early.
+// ReadFile under the port's timing, as port_read). A signal ends the wait
+// early.
 port_read_result port_read_packet(port_handle& port, void* buffer, std::uint32_t wanted);
 // Waits at most `milliseconds` for a first byte to be queued; returns at once
-// when one is, when the device is gone or when a stop signal comes. True when
-// it ended on the port (a byte, or a device that may be gone).
+// when one is, when the device is gone or when the port's `stop` says the run
+// ends. True when it ended on the port (a byte, or a device that may be
+// gone).
 bool port_wait(port_handle& port, std::uint32_t milliseconds);
 // False when the bytes could not be sent; `gone` tells whether the device is
 // lost. A write whose bytes cannot go out within the write timeout (the
-// port's output held) gives up; on Linux so does one during which a stop
-// signal or a key comes.
+// port's output held) gives up; on Linux so does one the port's `stop` ends
+// (its `look` is asked at each step of the wait).
 bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool& gone);
 bool port_close(port_handle& port);
 int last_error();

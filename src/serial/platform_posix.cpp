@@ -2,7 +2,7 @@
 // with poll, and the port's name; line_posix.cpp sets the line.
 #include "serial/platform.h"
 
-#include "system/console_platform.h"
+#include "system/clock.h"
 #include "system/deadline.h"
 
 #include <asm/termbits.h>
@@ -88,9 +88,10 @@ bool fail_keeping_errno(int fd)
 }
 
 // True once the port takes output. While its output is held (flow control,
-// a full queue) it waits in short steps, so that a stop signal or a key ends
-// the wait, and never past the deadline. `gone` tells a device that is lost.
-bool wait_until_writable(int fd, deadline until, bool& gone)
+// a full queue) it waits in short steps, so that the run's end (a stop
+// signal, `q`) ends the wait, and never past the deadline. `gone` tells a
+// device that is lost.
+bool wait_until_writable(int fd, deadline until, const interruption& stop, bool& gone)
 {
     int step_ms = 0; // a first look without waiting
     for (;;) {
@@ -105,7 +106,7 @@ bool wait_until_writable(int fd, deadline until, bool& gone)
             return !gone;
         }
         const std::int64_t now = elapsed_ms();
-        if (deadline_passed(until, now) || stop_requested() || key_waiting())
+        if (deadline_passed(until, now) || run_ended(stop) || keyboard_ends_run(stop))
             return false;
         const std::int64_t rest = deadline_left_ms(until, now);
         step_ms = static_cast<int>(rest < write_poll_ms ? rest : write_poll_ms);
@@ -206,11 +207,11 @@ bool port_write(port_handle& port, const void* bytes, std::uint32_t count, bool&
     std::uint32_t left = count;
     const deadline until = deadline_after(elapsed_ms(), port.timing.write_wait_ms);
     while (left > 0) {
-        if (port.timing.write_wait_ms != 0 && !wait_until_writable(fd, until, gone))
+        if (port.timing.write_wait_ms != 0 && !wait_until_writable(fd, until, port.stop, gone))
             return false;
         const ssize_t written = write(fd, next, left);
         if (written < 0) {
-            if (errno == EINTR && !stop_requested())
+            if (errno == EINTR && !run_ended(port.stop))
                 continue;
             gone = device_gone(errno);
             return false;

@@ -1,7 +1,7 @@
 // The serial port on Windows: the Win32 serial interface.
 #include "serial/platform.h"
 
-#include "system/console_platform.h"
+#include "system/clock.h"
 #include "system/deadline.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -157,7 +157,7 @@ bool port_wait(port_handle& port, std::uint32_t milliseconds)
         if (!port_queued(port, queued) || queued > 0)
             return true;
         const std::int64_t now = elapsed_ms();
-        if (deadline_passed(until, now) || stop_requested())
+        if (deadline_passed(until, now) || run_ended(port.stop))
             return false;
         const std::int64_t left = deadline_left_ms(until, now);
         sleep_ms(static_cast<std::uint32_t>(left < port_wait_slice_ms ? left : port_wait_slice_ms));

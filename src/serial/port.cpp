@@ -1,7 +1,6 @@
 #include "serial/port.h"
 
 #include "packet/packet.h"
-#include "system/console_platform.h"
 
 #include <cstring>
 
@@ -108,7 +107,7 @@ serial_status read_packet(serial_port& port, std::uint32_t length, std::uint8_t*
     std::uint32_t so_far = 0;
     std::int64_t quiet_ms = 0; // waited without a byte since the last one
     while (so_far < length) {
-        if (stop_requested())
+        if (run_ended(port.handle.stop))
             return serial_status::interrupted;
         const port_read_result got =
             read_ahead(port, destination + so_far, length - so_far, port_read_packet);

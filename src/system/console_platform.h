@@ -1,8 +1,11 @@
 // The operating-system operations of the console and the process: standard
-// output, the keyboard, the stop signals, the clock and the sleeps.
+// output, the keyboard and the stop signals (the clock and the sleeps are in
+// clock.h).
 // console_posix.cpp with keyboard_posix.cpp, and console_win32.cpp, each
 // provide all of it for their system.
 #pragma once
+
+#include "system/clock.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -50,10 +53,5 @@ void keyboard_end();
 bool key_waiting();
 // The code of one waiting key, taken without echo; -1 when there is none.
 int key_read();
-
-// Suspends the thread; a stop signal ends the wait early.
-void sleep_ms(std::uint32_t milliseconds);
-// Milliseconds elapsed since program start, from a monotonic clock.
-std::int64_t elapsed_ms();
 
 } // namespace imutap

@@ -123,11 +123,11 @@ void start_watcher()
         return;
     watch.state.store(maybe_key); // the first look asks the input itself
     sigset_t all;
-    sigset_t kept;
+    sigset_t saved;
     sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &kept);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
     watch.running = pthread_create(&watch.thread, nullptr, watch_keyboard, nullptr) == 0;
-    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (!watch.running) {
         watch.state.store(ask_always);
         close_wake_pipe(watch);

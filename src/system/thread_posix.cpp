@@ -31,12 +31,12 @@ bool thread_start(std::intptr_t& thread, thread_body body, void* context)
 {
     auto* args = new thread_start_args{body, context};
     sigset_t all;
-    sigset_t kept;
+    sigset_t saved;
     sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &kept);
+    pthread_sigmask(SIG_SETMASK, &all, &saved);
     pthread_t started;
     const bool running = pthread_create(&started, nullptr, run_body, args) == 0;
-    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (!running) {
         delete args;
         return false;

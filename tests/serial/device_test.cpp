@@ -106,14 +106,27 @@ void start(exchange_run& run)
     run.thread = std::thread(serve, std::ref(run.unit));
 }
 
-serial_status exchange(exchange_run& run, char mode, device_notes& notes,
-                       const interruption& stop = {})
+void say_trouble(void* context, unit_note what)
 {
+    say_unit_trouble(*static_cast<unit_note*>(context), what, 'a');
+}
+
+// The exchange as the run has it: its troubles said once, the unit's answer
+// to "G" judged, and `stop` asked once a round.
+serial_status exchange(exchange_run& run, char mode, const interruption& stop = {})
+{
+    unit_note last_said = unit_note::none;
+    run.port.handle.stop = stop;
     testing::internal::CaptureStdout();
-    const serial_status status = init_device(run.port, mode, 38400, run.length, notes, stop);
+    const device_result result =
+        init_device(run.port, mode, 38400, unit_trouble_hook{say_trouble, &last_said});
+    if (result.answered)
+        check_and_say_packet(mode, result.answer, result.packet_length);
+    if (result.status == serial_status::ok)
+        run.length = result.packet_length;
     std::fflush(stdout);
     run.said = testing::internal::GetCapturedStdout();
-    return status;
+    return result.status;
 }
 
 void stop(exchange_run& run)
@@ -156,8 +169,7 @@ TEST(InitDevice, AQuietUnitGetsStopModeStopGetContinueWithTheWaits)
 {
     exchange_run run;
     start(run);
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
     EXPECT_EQ(run.length, 30u);
     EXPECT_EQ(run.said, "");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -178,8 +190,7 @@ TEST(InitDevice, AStreamingUnitIsQuietedAndItsStreamDiscarded)
     run.unit.streaming = true;
     start(run);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, 'c'), serial_status::ok);
     EXPECT_EQ(run.length, 24u);
     EXPECT_EQ(run.said, "");
     // The unit streams again after "C": the next packet read is whole.
@@ -196,8 +207,7 @@ TEST(InitDevice, ASpaceSendsNoModeAndAnUnknownModeIsReportedByTheCheck)
 {
     exchange_run run;
     start(run);
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, ' ', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, ' '), serial_status::ok);
     EXPECT_EQ(run.said, "\nunrecognized packet type:  ");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stop(run);
@@ -209,8 +219,7 @@ TEST(InitDevice, TheLengthIsWhatTheUnitAnsweredAtMost255)
     exchange_run run;
     run.unit.get_reply_size = 300;
     start(run);
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
     EXPECT_EQ(run.length, 255u);
     EXPECT_EQ(run.said, "packet size incorrect: 255 should be 30 for AHRS\n");
     // The rest of the reply stays queued for the next read.
@@ -225,8 +234,7 @@ TEST(InitDevice, NoAnswerToGetGivesLengthZeroAndContinueIsSent)
     exchange_run run;
     run.unit.answer_get = false;
     start(run);
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, 'c', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, 'c'), serial_status::ok);
     EXPECT_EQ(run.length, 0u);
     EXPECT_EQ(run.said, "packet size incorrect: 0 should be  24 for AHRS\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -242,8 +250,7 @@ TEST(InitDevice, AUnitStillWakingUpIsSentTheLetterAgainEverLessOftenNeverAStop)
     exchange_run run;
     run.unit.wakes_after_ms = 300;
     start(run);
-    device_notes notes = console_device_notes();
-    EXPECT_EQ(exchange(run, 'a', notes), serial_status::ok);
+    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
     EXPECT_EQ(run.length, 30u);
     EXPECT_EQ(run.said, "");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -266,10 +273,9 @@ TEST(InitDevice, AnUnacknowledgedModeIsSaidOnceAndAskedOnUntilTheExchangeIsInter
     exchange_run run;
     run.unit.answer_mode = false;
     start(run);
-    device_notes notes = console_device_notes();
     const auto begin = clock_type::now();
     clock_type::time_point until = begin + std::chrono::milliseconds(2500);
-    EXPECT_EQ(exchange(run, 'a', notes, interruption{past, &until}), serial_status::interrupted);
+    EXPECT_EQ(exchange(run, 'a', interruption{nullptr, past, &until}), serial_status::interrupted);
     EXPECT_LT(clock_type::now() - until, std::chrono::milliseconds(600));
     EXPECT_EQ(run.said, "AHRS does not acknowledge mode a; starting the exchange again\n");
     stop(run);
