@@ -17,17 +17,6 @@ struct run_state {
     int last_key = '0'; // only its comparison with 'q' matters
 };
 
-// Whether the bad packet that follows `consecutive_bad` earlier ones makes
-// the run initialise the unit again: the 6th in a row, then the 106th, 206th
-// and so on (a wrongly learned length is then learned again). A mode without
-// a packet layout, which no initialising can help, gets only the 6th.
-bool reinitialise_on_bad(std::int32_t consecutive_bad, bool mode_has_layout);
-
-// How long a packet read may see no byte before the unit counts as silent:
-// a second, or four times dt when that is longer, so that a unit sending
-// fewer than one packet a second is still logged.
-std::int64_t packet_silence_limit_ms(double dt);
-
 // Everything after start-up; returns the exit status.
 int run_acquisition(const run_options& options, log_file& log);
 
