@@ -120,6 +120,7 @@ exchange_result exchange(serial_port& port, char mode, int interrupt_after_ms)
 // at all would still show gaps well below the slack.
 constexpr std::chrono::microseconds stamp_slack{500};
 
+// A case whose packet length is not looked at.
 constexpr std::uint32_t length_unchecked = 99999;
 
 struct exchange_case {
@@ -130,7 +131,7 @@ struct exchange_case {
     serial_status status = serial_status::ok;
     std::uint32_t length = length_unchecked;
     std::string said{};
-    // What the unit received, all of it.
+    // What the unit received, all of it (a regular expression).
     std::string commands = ".*";
     // The least time from each command of a letter to the command after it.
     std::vector<std::pair<char, milliseconds>> least_gaps{};
