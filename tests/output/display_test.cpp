@@ -2,6 +2,8 @@
 // line covers the one before it.
 #include "output/display.h"
 
+#include "packets.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,14 +13,6 @@
 using namespace imutap;
 
 namespace {
-
-// The packets of the log line tests (see there for the fields).
-const std::uint8_t angle_packet[30] = {0xFF, 0x7F, 0xFF, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x01, 0x02,
-                                       0x1D, 0x80, 0x00, 0x7F, 0xFF, 0x01, 0x01, 0x00, 0x57, 0x7F,
-                                       0xFF, 0x80, 0x00, 0x00, 0x00, 0x08, 0x00, 0xFF, 0xFF, 0x77};
-const std::uint8_t sensor_packet[24] = {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x01, 0x01, 0x80,
-                                        0x00, 0x00, 0x57, 0x00, 0x00, 0x00, 0x01, 0xFF,
-                                        0xFF, 0x7F, 0xFF, 0x04, 0x66, 0x30, 0x39, 0xA5};
 
 std::string shown(char mode, const std::uint8_t* packet)
 {
@@ -31,14 +25,14 @@ std::string shown(char mode, const std::uint8_t* packet)
 
 TEST(DisplayLine, KnownPacketOfEachMode)
 {
-    EXPECT_EQ(shown('a', angle_packet),
+    EXPECT_EQ(shown('a', known_angle_packet),
               " 180.00 -180.01   -0.01    0.00    2.48 -150.00    6.00    0.05    0.02 "
               "   1.50   -1.50    0.00    49.99 \r");
     EXPECT_EQ(
-        shown('c', sensor_packet),
+        shown('c', known_sensor_packet),
         "  -0.00  150.00    1.18   -6.00    0.02    0.00    0.00   -0.00    1.50    -0.02 \r");
     EXPECT_EQ(
-        shown('r', sensor_packet),
+        shown('r', known_sensor_packet),
         "  80.00   40.00    0.31   40.00    0.11    0.00    0.00   80.00   40.00    -0.02 \r");
 }
 

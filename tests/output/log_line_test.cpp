@@ -2,6 +2,8 @@
 // clock time or reconstructed time) and values, byte for byte.
 #include "output/log_line.h"
 
+#include "packets.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -15,21 +17,10 @@ using namespace imutap;
 
 namespace {
 
-// Angle mode: roll 0x7FFF, pitch 0x8000, yaw 0xFFFF, gyro 0x0001 0x021D
-// 0x8000, accel 0x7FFF 0x0101 0x0057, mag 0x7FFF 0x8000 0x0000, temperature
-// 0x0800, counter 0xFFFF.
-const std::uint8_t angle_packet[30] = {0xFF, 0x7F, 0xFF, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x01, 0x02,
-                                       0x1D, 0x80, 0x00, 0x7F, 0xFF, 0x01, 0x01, 0x00, 0x57, 0x7F,
-                                       0xFF, 0x80, 0x00, 0x00, 0x00, 0x08, 0x00, 0xFF, 0xFF, 0x77};
+// The values of the known packets (packets.h).
 const std::string angle_values = "180.000000 -180.005493 -0.005493 0.004578 2.476577 -150.004578 "
                                  "6.000000 0.047060 0.015931 1.500000 -1.500046 0.000000 "
                                  "49.995000 65535\n";
-
-// Scaled and voltage mode, the same bytes: 0xFFFF 0x7FFF 0x0101 0x8000
-// 0x0057 0x0000 0x0001 0xFFFF 0x7FFF, temperature 1126, counter 12345.
-const std::uint8_t sensor_packet[24] = {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x01, 0x01, 0x80,
-                                        0x00, 0x00, 0x57, 0x00, 0x00, 0x00, 0x01, 0xFF,
-                                        0xFF, 0x7F, 0xFF, 0x04, 0x66, 0x30, 0x39, 0xA5};
 const std::string scaled_values = "-0.004578 150.000000 1.176489 -6.000183 0.015931 0.000000 "
                                   "0.000046 -0.000046 1.500000 -0.021699 12345\n";
 const std::string voltage_values = "79.998779 39.998779 0.313721 40.000000 0.106201 0.000000 "
@@ -46,7 +37,7 @@ struct log_run {
     // The line for packets_read at the clock reading ms ("" when left out).
     std::string call(std::uint32_t packets_read, std::int64_t ms)
     {
-        const std::uint8_t* packet = mode == 'a' ? angle_packet : sensor_packet;
+        const std::uint8_t* packet = mode == 'a' ? known_angle_packet : known_sensor_packet;
         log_writer writer{mode, dt, dos_time, output_period, state};
         char line[log_line_capacity];
         const std::size_t length = make_log_line(line, writer, packets_read, packet, ms);

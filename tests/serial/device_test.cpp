@@ -1,7 +1,7 @@
 #include "serial/device.h"
 
 #include "packets.h"
-#include "pty_pair.h"
+#include "pty_port.h"
 #include "run/findings.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <mutex>
 #include <poll.h>
+#include <regex>
 #include <thread>
 #include <unistd.h>
 
@@ -19,32 +20,29 @@ using namespace imutap;
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How the unit on the master side behaves.
+struct unit_behaviour {
+    bool streaming = false; // sends packets from the start, until "P"
+    bool answer_mode = true;
+    int wakes_after_ms = 0; // letters before then, from the first, pass unanswered
+    bool answer_get = true;
+    std::size_t get_reply_size = 0; // 0: one packet of the mode
+};
 
 // A small unit on the master side, run on its own thread: it records every
 // command byte with its arrival time and answers as told.
 struct fake_unit {
     int fd = -1;
-    bool answer_mode = true;
-    int wakes_after_ms = 0; // letters before then, from the first, pass unanswered
+    unit_behaviour behaviour;
     clock_type::time_point first_letter{};
-    bool answer_get = true;
-    std::size_t get_reply_size = 0; // 0: one packet of the mode
     std::atomic<bool> streaming{false};
     std::atomic<bool> done{false};
     std::mutex lock;
     std::vector<std::pair<clock_type::time_point, std::uint8_t>> received;
-    std::uint8_t mode = 'a';
+    char mode = 'a';
 };
-
-std::vector<std::uint8_t> good_packet(std::uint8_t mode)
-{
-    std::vector<std::uint8_t> packet(mode == 'a' ? 30 : 24);
-    packet[0] = 0xFF;
-    for (std::size_t i = 1; i + 1 < packet.size(); ++i)
-        packet[i] = static_cast<std::uint8_t>(i * 7);
-    packet.back() = packet_sum(packet.data(), packet.size());
-    return packet;
-}
 
 void serve(fake_unit& unit)
 {
@@ -65,85 +63,73 @@ void serve(fake_unit& unit)
             } else if (byte == 'C') {
                 unit.streaming = true;
             } else if (byte == 'G') {
-                if (!unit.answer_get)
+                if (!unit.behaviour.answer_get)
                     continue;
-                std::vector<std::uint8_t> reply = good_packet(unit.mode);
-                if (unit.get_reply_size != 0)
-                    reply.resize(unit.get_reply_size, 0x55);
+                std::vector<std::uint8_t> reply = busy_packet(unit.mode);
+                if (unit.behaviour.get_reply_size != 0)
+                    reply.resize(unit.behaviour.get_reply_size, 0x55);
                 write_all(unit.fd, reply);
-            } else if (unit.answer_mode) {
+            } else if (unit.behaviour.answer_mode) {
                 const auto now = clock_type::now();
                 if (unit.first_letter == clock_type::time_point{})
                     unit.first_letter = now;
-                if (now - unit.first_letter < std::chrono::milliseconds(unit.wakes_after_ms))
+                if (now - unit.first_letter < milliseconds(unit.behaviour.wakes_after_ms))
                     continue;
-                unit.mode = byte;
+                unit.mode = static_cast<char>(byte);
                 write_all(unit.fd, {static_cast<std::uint8_t>(byte - 32)});
             }
         } else if (unit.streaming) {
-            write_all(unit.fd, good_packet(unit.mode));
+            write_all(unit.fd, busy_packet(unit.mode));
         }
     }
 }
 
-struct exchange_run {
-    pty_pair pty;
-    serial_port port;
-    fake_unit unit;
-    std::thread thread;
+// Stops the exchange once its time is up.
+bool past(void* context)
+{
+    return clock_type::now() >= *static_cast<clock_type::time_point*>(context);
+}
+
+struct exchange_result {
+    serial_status status;
     std::uint32_t length = 12345;
     std::string said;
+    clock_type::duration late{}; // from the interruption's time to the exchange's end
 };
 
-void start(exchange_run& run)
-{
-    run.pty = open_pty_pair();
-    port_choice choice;
-    choice.path = run.pty.slave_path.c_str();
-    port_failure failure;
-    ASSERT_TRUE(open_port(choice, run.port, failure));
-    run.unit.fd = run.pty.master;
-    run.thread = std::thread(serve, std::ref(run.unit));
-}
+struct said_about_unit {
+    unit_note last_said = unit_note::none;
+    char mode;
+};
 
 void say_trouble(void* context, unit_note what)
 {
-    say_unit_trouble(*static_cast<unit_note*>(context), what, 'a');
+    auto& notes = *static_cast<said_about_unit*>(context);
+    say_unit_trouble(notes.last_said, what, notes.mode);
 }
 
-// The exchange as the run has it: its troubles said once, the unit's answer
-// to "G" judged, and `stop` asked once a round.
-serial_status exchange(exchange_run& run, char mode, const interruption& stop = {})
+// The exchange as the run makes it: its troubles said once on the console,
+// the unit's answer to "G" judged, and a stop requested
+// `interrupt_after_ms` from now (never with 0), asked once a round.
+exchange_result exchange(serial_port& port, char mode, int interrupt_after_ms)
 {
-    unit_note last_said = unit_note::none;
-    run.port.handle.stop = stop;
+    exchange_result result;
+    said_about_unit notes{unit_note::none, mode};
+    clock_type::time_point until = clock_type::now() + milliseconds(interrupt_after_ms);
+    port.handle.stop =
+        interrupt_after_ms > 0 ? interruption{nullptr, past, &until} : interruption{};
     testing::internal::CaptureStdout();
-    const device_result result =
-        init_device(run.port, mode, 38400, unit_trouble_hook{say_trouble, &last_said});
-    if (result.answered)
-        check_and_say_packet(mode, result.answer, result.packet_length);
-    if (result.status == serial_status::ok)
-        run.length = result.packet_length;
+    const device_result done =
+        init_device(port, mode, 38400, unit_trouble_hook{say_trouble, &notes});
+    if (done.answered)
+        check_and_say_packet(mode, done.answer, done.packet_length);
+    result.status = done.status;
+    if (done.status == serial_status::ok)
+        result.length = done.packet_length;
     std::fflush(stdout);
-    run.said = testing::internal::GetCapturedStdout();
-    return result.status;
-}
-
-void stop(exchange_run& run)
-{
-    run.unit.done = true;
-    run.thread.join();
-    close_port(run.port);
-    close_pty_pair(run.pty);
-}
-
-std::string commands(fake_unit& unit)
-{
-    std::lock_guard<std::mutex> hold(unit.lock);
-    std::string text;
-    for (const auto& entry : unit.received)
-        text += static_cast<char>(entry.second);
-    return text;
+    result.said = testing::internal::GetCapturedStdout();
+    result.late = clock_type::now() - until;
+    return result;
 }
 
 // The unit stamps each byte when the pty has handed it over and its thread
@@ -153,135 +139,141 @@ std::string commands(fake_unit& unit)
 // at all would still show gaps well below the slack.
 constexpr std::chrono::microseconds stamp_slack{500};
 
-// Time from each command of `letter` to the command after it.
-std::vector<std::chrono::microseconds> gaps_after(fake_unit& unit, std::uint8_t letter)
-{
-    std::lock_guard<std::mutex> hold(unit.lock);
-    std::vector<std::chrono::microseconds> gaps;
-    for (std::size_t i = 0; i + 1 < unit.received.size(); ++i)
-        if (unit.received[i].second == letter)
-            gaps.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
-                unit.received[i + 1].first - unit.received[i].first));
-    return gaps;
-}
+// A case whose packet length is not looked at.
+constexpr std::uint32_t length_unchecked = 99999;
 
-TEST(InitDevice, AQuietUnitGetsStopModeStopGetContinueWithTheWaits)
-{
-    exchange_run run;
-    start(run);
-    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
-    EXPECT_EQ(run.length, 30u);
-    EXPECT_EQ(run.said, "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop(run);
-    EXPECT_EQ(commands(run.unit), "PaPGC");
-    using std::chrono::milliseconds;
-    for (auto gap : gaps_after(run.unit, 'P'))
-        EXPECT_GE(gap, milliseconds(100) - stamp_slack);
-    for (auto gap : gaps_after(run.unit, 'G'))
-        EXPECT_GE(gap, milliseconds(100) - stamp_slack);
-    for (auto gap : gaps_after(run.unit, 'a'))
-        EXPECT_GE(gap, milliseconds(1) - stamp_slack);
-}
+struct exchange_case {
+    const char* name;
+    unit_behaviour unit{};
+    char mode;
+    int interrupt_after_ms = 0; // 0: never
+    serial_status status = serial_status::ok;
+    std::uint32_t length = length_unchecked;
+    std::string said{};
+    // What the unit received, all of it (a regular expression).
+    std::string commands = ".*";
+    // The least time from each command of a letter to the command after it.
+    std::vector<std::pair<char, milliseconds>> least_gaps{};
+    // What a packet read of their length takes next.
+    std::vector<std::uint8_t> next_bytes{};
+    int max_late_ms = 0; // 0: not timed
+};
 
-TEST(InitDevice, AStreamingUnitIsQuietedAndItsStreamDiscarded)
-{
-    exchange_run run;
-    run.unit.streaming = true;
-    start(run);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(exchange(run, 'c'), serial_status::ok);
-    EXPECT_EQ(run.length, 24u);
-    EXPECT_EQ(run.said, "");
+const exchange_case exchange_cases[] = {
+    {.name = "AQuietUnitGetsStopModeStopGetContinueWithTheWaits",
+     .mode = 'a',
+     .length = 30,
+     .commands = "PaPGC",
+     .least_gaps = {{'P', milliseconds(100)}, {'G', milliseconds(100)}, {'a', milliseconds(1)}}},
     // The unit streams again after "C": the next packet read is whole.
-    std::uint8_t packet[256];
-    EXPECT_EQ(read_packet(run.port, run.length, packet), serial_status::ok);
-    EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 24), good_packet('c'));
-    stop(run);
-    const std::string sent = commands(run.unit);
-    EXPECT_EQ(sent.substr(sent.size() - 2), "GC");
-    EXPECT_NE(sent.find("Pc"), std::string::npos);
-}
-
-TEST(InitDevice, ASpaceSendsNoModeAndAnUnknownModeIsReportedByTheCheck)
-{
-    exchange_run run;
-    start(run);
-    EXPECT_EQ(exchange(run, ' '), serial_status::ok);
-    EXPECT_EQ(run.said, "\nunrecognized packet type:  ");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop(run);
-    EXPECT_EQ(commands(run.unit), "PPGC");
-}
-
-TEST(InitDevice, TheLengthIsWhatTheUnitAnsweredAtMost255)
-{
-    exchange_run run;
-    run.unit.get_reply_size = 300;
-    start(run);
-    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
-    EXPECT_EQ(run.length, 255u);
-    EXPECT_EQ(run.said, "packet size incorrect: 255 should be 30 for AHRS\n");
+    {.name = "AStreamingUnitIsQuietedAndItsStreamDiscarded",
+     .unit = {.streaming = true},
+     .mode = 'c',
+     .length = 24,
+     .commands = ".*Pc.*GC",
+     .next_bytes = busy_packet('c')},
+    {.name = "ASpaceSendsNoModeAndAnUnknownModeIsReportedByTheCheck",
+     .mode = ' ',
+     .said = "\nunrecognized packet type:  ",
+     .commands = "PPGC"},
     // The rest of the reply stays queued for the next read.
-    std::uint8_t rest[64];
-    EXPECT_EQ(read_packet(run.port, 45, rest), serial_status::ok);
-    EXPECT_EQ(rest[44], 0x55);
-    stop(run);
-}
-
-TEST(InitDevice, NoAnswerToGetGivesLengthZeroAndContinueIsSent)
-{
-    exchange_run run;
-    run.unit.answer_get = false;
-    start(run);
-    EXPECT_EQ(exchange(run, 'c'), serial_status::ok);
-    EXPECT_EQ(run.length, 0u);
-    EXPECT_EQ(run.said, "packet size incorrect: 0 should be  24 for AHRS\n");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop(run);
-    EXPECT_EQ(commands(run.unit), "PcPGC");
-}
-
-TEST(InitDevice, AUnitStillWakingUpIsSentTheLetterAgainEverLessOftenNeverAStop)
-{
+    {.name = "TheLengthIsWhatTheUnitAnsweredAtMost255",
+     .unit = {.get_reply_size = 300},
+     .mode = 'a',
+     .length = 255,
+     .said = "packet size incorrect: 255 should be 30 for AHRS\n",
+     .next_bytes = std::vector<std::uint8_t>(45, 0x55)},
+    {.name = "NoAnswerToGetGivesLengthZeroAndContinueIsSent",
+     .unit = {.answer_get = false},
+     .mode = 'c',
+     .length = 0,
+     .said = "packet size incorrect: 0 should be  24 for AHRS\n",
+     .commands = "PcPGC"},
     // A unit that lets every letter pass for its first 300 ms: a dozen
     // letters at the exchange's own pace, then ever longer waits for an
     // answer; no "P" between them, and the step takes the first answer.
-    exchange_run run;
-    run.unit.wakes_after_ms = 300;
-    start(run);
-    EXPECT_EQ(exchange(run, 'a'), serial_status::ok);
-    EXPECT_EQ(run.length, 30u);
-    EXPECT_EQ(run.said, "");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    stop(run);
-    const std::string sent = commands(run.unit);
-    EXPECT_EQ(sent.substr(0, 2), "Pa");
-    EXPECT_EQ(sent.substr(sent.find_last_of('a') + 1), "PGC");
-    EXPECT_GE(sent.size(), 4u + 12u) << sent;
-    EXPECT_LE(sent.size(), 4u + 20u) << sent;
+    {.name = "AUnitStillWakingUpIsSentTheLetterAgainEverLessOftenNeverAStop",
+     .unit = {.wakes_after_ms = 300},
+     .mode = 'a',
+     .length = 30,
+     .commands = "Pa{12,20}PGC"},
+    {.name = "AnUnacknowledgedModeIsSaidOnceAndAskedOnUntilTheExchangeIsInterrupted",
+     .unit = {.answer_mode = false},
+     .mode = 'a',
+     .interrupt_after_ms = 2500,
+     .status = serial_status::interrupted,
+     .said = "AHRS does not acknowledge mode a; starting the exchange again\n",
+     .commands = "Pa{0,29}",
+     .max_late_ms = 600},
+};
+
+// A failure names the case, not its bytes.
+void PrintTo(const exchange_case& row, std::ostream* out)
+{
+    *out << row.name;
 }
 
-// Stops the exchange once its time is up.
-bool past(void* context)
+class InitDevice : public pty_port, public testing::WithParamInterface<exchange_case> {
+  protected:
+    void TearDown() override
+    {
+        stop_unit();
+        pty_port::TearDown();
+    }
+    void stop_unit()
+    {
+        unit.done = true;
+        if (thread.joinable())
+            thread.join();
+    }
+
+    fake_unit unit;
+    std::thread thread;
+};
+
+TEST_P(InitDevice, SendsItsCommandsAtTheirPaceAndTakesWhatTheUnitAnswers)
 {
-    return clock_type::now() >= *static_cast<clock_type::time_point*>(context);
+    const exchange_case& row = GetParam();
+    unit.fd = pty.master;
+    unit.behaviour = row.unit;
+    unit.streaming = row.unit.streaming;
+    thread = std::thread(serve, std::ref(unit));
+    if (row.unit.streaming)
+        std::this_thread::sleep_for(milliseconds(30));
+
+    const exchange_result result = exchange(port, row.mode, row.interrupt_after_ms);
+    EXPECT_EQ(result.status, row.status);
+    if (row.length != length_unchecked) {
+        EXPECT_EQ(result.length, row.length);
+    }
+    EXPECT_EQ(result.said, row.said);
+    if (row.max_late_ms > 0) {
+        EXPECT_LT(result.late, milliseconds(row.max_late_ms));
+    }
+    if (!row.next_bytes.empty()) {
+        std::vector<std::uint8_t> next(row.next_bytes.size());
+        const auto size = static_cast<std::uint32_t>(next.size());
+        EXPECT_EQ(read_packet(port, size, next.data()), serial_status::ok);
+        EXPECT_EQ(next, row.next_bytes);
+    }
+    std::this_thread::sleep_for(milliseconds(20)); // for the last command to arrive
+    stop_unit();
+
+    std::string commands;
+    for (const auto& entry : unit.received)
+        commands += static_cast<char>(entry.second);
+    EXPECT_TRUE(std::regex_match(commands, std::regex(row.commands))) << commands;
+    for (std::size_t i = 0; i + 1 < unit.received.size(); ++i) {
+        for (const auto& [letter, least] : row.least_gaps) {
+            if (unit.received[i].second != letter)
+                continue;
+            EXPECT_GE(unit.received[i + 1].first - unit.received[i].first, least - stamp_slack)
+                << letter << " at " << i;
+        }
+    }
 }
 
-TEST(InitDevice, AnUnacknowledgedModeIsSaidOnceAndAskedOnUntilTheExchangeIsInterrupted)
-{
-    exchange_run run;
-    run.unit.answer_mode = false;
-    start(run);
-    const auto begin = clock_type::now();
-    clock_type::time_point until = begin + std::chrono::milliseconds(2500);
-    EXPECT_EQ(exchange(run, 'a', interruption{nullptr, past, &until}), serial_status::interrupted);
-    EXPECT_LT(clock_type::now() - until, std::chrono::milliseconds(600));
-    EXPECT_EQ(run.said, "AHRS does not acknowledge mode a; starting the exchange again\n");
-    stop(run);
-    const std::string sent = commands(run.unit);
-    EXPECT_EQ(sent, "P" + std::string(sent.size() - 1, 'a'));
-    EXPECT_LE(sent.size(), 30u);
-}
+INSTANTIATE_TEST_SUITE_P(Units, InitDevice, testing::ValuesIn(exchange_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

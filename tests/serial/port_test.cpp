@@ -1,6 +1,6 @@
 #include "serial/port.h"
 
-#include "pty_pair.h"
+#include "pty_port.h"
 #include "run/findings.h"
 
 #include <gtest/gtest.h>
@@ -29,21 +29,6 @@ std::vector<std::uint8_t> counting_bytes(std::size_t count, std::uint8_t first =
     return bytes;
 }
 
-struct opened {
-    pty_pair pty;
-    serial_port port;
-};
-
-void open_on_pty(opened& link, std::int32_t baud = 38400)
-{
-    link.pty = open_pty_pair();
-    port_choice choice;
-    choice.path = link.pty.slave_path.c_str();
-    choice.baud_rate = baud;
-    port_failure failure;
-    ASSERT_TRUE(open_port(choice, link.port, failure));
-}
-
 std::string open_message(const port_choice& choice, bool& opened_ok)
 {
     serial_port port;
@@ -59,62 +44,55 @@ std::string open_message(const port_choice& choice, bool& opened_ok)
     return said;
 }
 
-TEST(ReadPacket, JoinsPiecesThatArriveApartInOrder)
+using ReadPacket = pty_port;
+using OpenPort = pty_port;
+
+TEST_F(ReadPacket, JoinsPiecesThatArriveApartInOrder)
 {
-    opened link;
-    open_on_pty(link);
     const std::vector<std::uint8_t> bytes = counting_bytes(30, 0xF0);
-    write_all(link.pty.master, {bytes.begin(), bytes.begin() + 8});
+    write_all(pty.master, {bytes.begin(), bytes.begin() + 8});
     std::thread late([&] {
         // Several read timeouts pass before the rest comes.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        write_all(link.pty.master, {bytes.begin() + 8, bytes.end()});
+        write_all(pty.master, {bytes.begin() + 8, bytes.end()});
     });
     std::uint8_t packet[256] = {};
-    EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::ok);
+    EXPECT_EQ(read_packet(port, 30, packet), serial_status::ok);
     late.join();
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30), bytes);
-    close_port(link.port);
-    close_pty_pair(link.pty);
 }
 
-TEST(ReadPacket, LeavesWhatFollowsForTheNextCallAndLengthZeroReadsNothing)
+TEST_F(ReadPacket, LeavesWhatFollowsForTheNextCallAndLengthZeroReadsNothing)
 {
-    opened link;
-    open_on_pty(link);
     const std::vector<std::uint8_t> bytes = counting_bytes(64);
-    write_all(link.pty.master, bytes);
+    write_all(pty.master, bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
     std::uint8_t packet[256] = {};
-    ASSERT_EQ(read_packet(link.port, 30, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(port, 30, packet), serial_status::ok);
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 30),
               std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 30));
 
     packet[0] = 0xAA;
-    ASSERT_EQ(read_packet(link.port, 0, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(port, 0, packet), serial_status::ok);
     EXPECT_EQ(packet[0], 0xAA);
 
-    ASSERT_EQ(read_packet(link.port, 24, packet), serial_status::ok);
+    ASSERT_EQ(read_packet(port, 24, packet), serial_status::ok);
     EXPECT_EQ(std::vector<std::uint8_t>(packet, packet + 24),
               std::vector<std::uint8_t>(bytes.begin() + 30, bytes.begin() + 54));
     // The rest comes by the short reads of the exchange, in order.
     std::uint8_t rest[255];
-    const port_read_result got = read_some(link.port, rest, 255);
+    const port_read_result got = read_some(port, rest, 255);
     EXPECT_EQ(std::vector<std::uint8_t>(rest, rest + got.count),
               std::vector<std::uint8_t>(bytes.begin() + 54, bytes.end()));
-    close_port(link.port);
-    close_pty_pair(link.pty);
 }
 
 // A stream many times the read-ahead buffer, written as fast as the pty
 // takes it in chunks of every size around the buffer's, read back by
 // packets of both lengths and by the exchange's short reads in turn: every
 // byte comes once, in order.
-TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
+TEST_F(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
 {
-    opened link;
-    open_on_pty(link);
     constexpr std::size_t total = 300000;
     std::vector<std::uint8_t> stream(total);
     for (std::size_t i = 0; i < total; ++i) // no period that a lost block could hide in
@@ -124,7 +102,7 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
         std::size_t at = 0;
         for (std::size_t k = 0; at < total; ++k) {
             const std::size_t size = std::min(chunks[k % std::size(chunks)], total - at);
-            const ssize_t written = write(link.pty.master, stream.data() + at, size);
+            const ssize_t written = write(pty.master, stream.data() + at, size);
             if (written <= 0)
                 return; // the reader gave up and closed the pty
             at += static_cast<std::size_t>(written);
@@ -140,18 +118,18 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
         const std::uint32_t length = std::min(lengths[k % std::size(lengths)], left);
         if (k % 7 == 6) {
             // An exchange's read takes what is buffered or queued, at most what it asks.
-            const port_read_result part = read_some(link.port, packet, length);
+            const port_read_result part = read_some(port, packet, length);
             got.insert(got.end(), packet, packet + part.count);
             if (part.gone)
                 break;
-        } else if (read_packet(link.port, length, packet) == serial_status::ok) {
+        } else if (read_packet(port, length, packet) == serial_status::ok) {
             got.insert(got.end(), packet, packet + length);
         } else {
             break;
         }
     }
-    close_port(link.port);
-    close_pty_pair(link.pty);
+    close_port(port);
+    close_pty_pair(pty);
     unit.join();
     ASSERT_EQ(got.size(), total);
     const auto first_difference = std::mismatch(got.begin(), got.end(), stream.begin()).first;
@@ -159,54 +137,40 @@ TEST(ReadPacket, AFastStreamComesThroughTheReadAheadWholeAndInOrder)
         << "first wrong byte at " << (first_difference - got.begin());
 }
 
-TEST(ReadPacket, ASilentUnitEndsTheReadAfterAboutASecond)
+TEST_F(ReadPacket, ASilentUnitEndsTheReadAfterAboutASecond)
 {
-    opened link;
-    open_on_pty(link);
-    write_all(link.pty.master, counting_bytes(8));
+    write_all(pty.master, counting_bytes(8));
     std::uint8_t packet[256];
     const auto start = clock_type::now();
-    EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::silent);
+    EXPECT_EQ(read_packet(port, 30, packet), serial_status::silent);
     const auto waited = clock_type::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(950));
     EXPECT_LT(waited, std::chrono::milliseconds(2000));
-    close_port(link.port);
-    close_pty_pair(link.pty);
 }
 
-TEST(ReadPacket, AVanishedDeviceIsLostNotSilent)
+TEST_F(ReadPacket, AVanishedDeviceIsLostNotSilent)
 {
     // The master side closed (reads fail), and a hang-up as an unplugged USB
     // adapter gives (reads find nothing at once): either is a lost port.
     for (const bool hang_up : {false, true}) {
         SCOPED_TRACE(hang_up ? "hang-up" : "master closed");
-        opened link;
-        open_on_pty(link);
-        if (hang_up) {
-            if (ioctl(static_cast<int>(link.port.handle.os), TIOCVHANGUP) != 0) {
-                close_port(link.port);
-                close_pty_pair(link.pty);
-                GTEST_SKIP() << "a hang-up needs CAP_SYS_ADMIN";
-            }
-        } else {
-            close_pty_pair(link.pty);
-        }
+        ASSERT_NO_FATAL_FAILURE(reopen());
+        if (!hang_up)
+            close_pty_pair(pty);
+        else if (ioctl(static_cast<int>(port.handle.os), TIOCVHANGUP) != 0)
+            GTEST_SKIP() << "a hang-up needs CAP_SYS_ADMIN";
         std::uint8_t packet[256];
         const auto start = clock_type::now();
-        EXPECT_EQ(read_packet(link.port, 30, packet), serial_status::lost);
+        EXPECT_EQ(read_packet(port, 30, packet), serial_status::lost);
         EXPECT_LT(clock_type::now() - start, std::chrono::milliseconds(500));
-        close_port(link.port);
-        if (hang_up)
-            close_pty_pair(link.pty);
     }
 }
 
-TEST(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
+TEST_F(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
 {
-    opened link;
-    open_on_pty(link, 12345); // not a standard rate
+    ASSERT_NO_FATAL_FAILURE(reopen(12345)); // not a standard rate
     struct termios2 line;
-    ASSERT_EQ(ioctl(static_cast<int>(link.port.handle.os), TCGETS2, &line), 0);
+    ASSERT_EQ(ioctl(static_cast<int>(port.handle.os), TCGETS2, &line), 0);
     EXPECT_EQ(line.c_ospeed, 12345u);
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
@@ -216,22 +180,20 @@ TEST(OpenPort, SetsTheLineRawAndByteTransparentAtTheRateAsked)
 
     // Every byte value passes through unchanged, both ways.
     const std::vector<std::uint8_t> all = counting_bytes(256);
-    write_all(link.pty.master, all);
+    write_all(pty.master, all);
     std::vector<std::uint8_t> got(256);
-    ASSERT_EQ(read_packet(link.port, 256, got.data()), serial_status::ok);
+    ASSERT_EQ(read_packet(port, 256, got.data()), serial_status::ok);
     EXPECT_EQ(got, all);
     const std::uint8_t odd[] = {'\r', '\n', 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF};
     for (std::uint8_t byte : odd) {
         bool gone = false;
-        ASSERT_TRUE(port_write(link.port.handle, &byte, 1, gone));
+        ASSERT_TRUE(port_write(port.handle, &byte, 1, gone));
     }
-    EXPECT_EQ(read_for(link.pty.master, 200, sizeof odd),
+    EXPECT_EQ(read_for(pty.master, 200, sizeof odd),
               std::vector<std::uint8_t>(odd, odd + sizeof odd));
-    close_port(link.port);
-    close_pty_pair(link.pty);
 }
 
-TEST(OpenPort, RefusalsCarryTheSystemsNumber)
+TEST_F(OpenPort, RefusalsCarryTheSystemsNumber)
 {
     bool ok = true;
     port_choice missing;
@@ -257,7 +219,7 @@ TEST(OpenPort, RefusalsCarryTheSystemsNumber)
     EXPECT_EQ(open_message(plain_file, ok), "could not open serial port, 25\n");
     unlink(file_name);
 
-    pty_pair pty = open_pty_pair();
+    close_port(port);
     for (std::int32_t rate : {0, -9600}) {
         port_choice bad_rate;
         bad_rate.path = pty.slave_path.c_str();
@@ -265,15 +227,12 @@ TEST(OpenPort, RefusalsCarryTheSystemsNumber)
         EXPECT_EQ(open_message(bad_rate, ok), "error setting comm: 22\n");
         EXPECT_FALSE(ok);
     }
-    close_pty_pair(pty);
 }
 
-TEST(OpenPort, ASecondLoggerOnTheSameDeviceIsRefusedUntilTheFirstCloses)
+TEST_F(OpenPort, ASecondLoggerOnTheSameDeviceIsRefusedUntilTheFirstCloses)
 {
-    opened first;
-    open_on_pty(first);
     port_choice same;
-    same.path = first.pty.slave_path.c_str();
+    same.path = pty.slave_path.c_str();
     bool ok = true;
     const std::string said = open_message(same, ok);
     EXPECT_FALSE(ok);
@@ -281,10 +240,9 @@ TEST(OpenPort, ASecondLoggerOnTheSameDeviceIsRefusedUntilTheFirstCloses)
     EXPECT_TRUE(said == "could not open serial port, 16\n" ||
                 said == "could not open serial port, 11\n")
         << said;
-    close_port(first.port);
+    close_port(port);
     EXPECT_EQ(open_message(same, ok), "");
     EXPECT_TRUE(ok);
-    close_pty_pair(first.pty);
 }
 
 } // namespace
