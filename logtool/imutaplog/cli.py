@@ -88,8 +88,9 @@ def _picture_name(name):
 
 
 def _noise(args):
-    from .noise import NoiseError, analyse, noise_piece, plot_adev, report, \
-        write_csv, write_yaml
+    from .noise import NoiseError, analyse, noise_piece
+    from .noise_plot import plot_adev
+    from .noise_report import report, write_csv, write_yaml
     if args.rate is not None and not args.rate > 0:
         sys.stderr.write("imutap-inspect: --rate must be above 0\n")
         return 2
