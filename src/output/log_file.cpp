@@ -1,11 +1,14 @@
 #include "output/log_file.h"
 
-#include "output/console.h"
-#include "output/messages.h"
-
 namespace imutap {
 
 namespace {
+
+void tell(const log_file& log, log_news what, long long number = 0, int error = 0)
+{
+    if (log.tell != nullptr)
+        log.tell(log, log_note{what, number, error});
+}
 
 std::uint64_t lines_lost_so_far(const log_file& log)
 {
@@ -19,7 +22,7 @@ void say_written_again(log_file& log)
     if (!log.losing_said || log.dropping || log.failures_seen != log.recoveries_seen)
         return;
     log.losing_said = false;
-    console_note(log_written_again, static_cast<unsigned long long>(lines_lost_so_far(log)));
+    tell(log, log_news::written_again, static_cast<long long>(lines_lost_so_far(log)));
 }
 
 // Takes a free block for the next lines. Without one the lines are dropped
@@ -33,8 +36,8 @@ void take_block(log_file& log)
             log_say_news(log);
             if (!log.losing_said) {
                 log.losing_said = true;
-                console_note(log_write_blocked,
-                             static_cast<long long>(log_queue_held_s(log.queue)));
+                tell(log, log_news::write_blocked,
+                     static_cast<long long>(log_queue_held_s(log.queue)));
             }
         }
         return;
@@ -82,9 +85,7 @@ bool log_empty(log_file& log)
     const int error = file_empty(log.queue.file);
     if (error == 0)
         return true;
-    char reason[256];
-    error_text(error, reason, sizeof reason);
-    console_note(log_file_cannot_create, log.name, reason);
+    tell(log, log_news::cannot_empty, 0, error);
     return false;
 }
 
@@ -122,9 +123,7 @@ void log_say_news(log_file& log)
             ++log.failures_seen;
             if (!log.losing_said) {
                 log.losing_said = true;
-                char reason[256];
-                error_text(reason_code, reason, sizeof reason);
-                console_note(log_write_failed, reason);
+                tell(log, log_news::write_failed, 0, reason_code);
             }
         } else {
             ++log.recoveries_seen;
@@ -133,7 +132,7 @@ void log_say_news(log_file& log)
     }
     if (!log.deleted_said && queue.deleted.load(std::memory_order_acquire)) {
         log.deleted_said = true;
-        console_note(log_file_deleted, log.name);
+        tell(log, log_news::deleted);
     }
 }
 

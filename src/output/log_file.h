@@ -3,14 +3,14 @@
 // least about once a second, so that a fast unit costs few writes, a process
 // killed outright loses about a second of lines at most, and a disk that
 // holds its writes never holds up the reading of the port. What goes wrong
-// is said once, at once: a write the system refuses (a full disk, a
+// is told once, at once (`log_file::tell`): a write the system refuses (a full disk, a
 // file-size limit), every block waiting to be written while a write is held
 // (the lines that find no room are counted), a file deleted during the run.
 // The file keeps only whole lines.
 #pragma once
 
-#include "system/file_platform.h"
 #include "output/log_queue.h"
+#include "system/file_platform.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,8 +18,34 @@
 
 namespace imutap {
 
+// What the log tells the user, as it happens: a write the system refused
+// (`error` its number), every block waiting while a write is held (`number`
+// the seconds it has been held), written again after either (`number` the
+// lines lost so far), the file deleted, the file that could not be emptied
+// (`error`).
+enum class log_news {
+    write_failed,
+    write_blocked,
+    written_again,
+    deleted,
+    cannot_empty,
+};
+
+struct log_note {
+    log_news what;
+    long long number = 0;
+    int error = 0;
+};
+
+struct log_file;
+
+// Who says it: the run layer, which holds the texts. Left unset, nothing is
+// said.
+using log_teller = void (*)(const log_file& log, const log_note& note);
+
 struct log_file {
     const char* name = nullptr;
+    log_teller tell = nullptr;
     // The block being filled: whole lines not yet handed over. None (-1,
     // no room) while every block waits to be written.
     std::int32_t block = -1;
@@ -57,7 +83,7 @@ file_open_result log_open(const char* name, log_file& log, char* store, std::siz
 
 // Empties the log file once the run may begin, before any line is handed
 // over: a run that cannot even set up its port leaves the last run's log as
-// it was. Says so on failure.
+// it was. Tells the failure.
 bool log_empty(log_file& log);
 
 // Hands the lines of the block to the writer and takes a free one.
@@ -87,7 +113,7 @@ inline bool log_write_due(log_file& log, std::int64_t now_ms)
     return true;
 }
 
-// Says what the writer has told since the last look.
+// Tells what the writer has told since the last look.
 void log_say_news(log_file& log);
 
 // A look at the writer's news, cheap enough for every pass.

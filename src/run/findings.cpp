@@ -2,6 +2,7 @@
 
 #include "output/console.h"
 #include "output/messages.h"
+#include "system/file_platform.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -48,6 +49,26 @@ bool check_and_say_packet(char mode, const std::uint8_t* bytes, std::uint32_t le
     const packet_verdict verdict = check_packet(mode, bytes, length);
     say_packet_verdict(verdict, mode, bytes, length);
     return verdict == packet_verdict::good;
+}
+
+void say_log_note(const log_file& log, const log_note& note)
+{
+    char reason[256];
+    switch (note.what) {
+    case log_news::write_failed:
+        error_text(note.error, reason, sizeof reason);
+        console_note(log_write_failed, reason);
+        return;
+    case log_news::write_blocked: console_note(log_write_blocked, note.number); return;
+    case log_news::written_again:
+        console_note(log_written_again, static_cast<unsigned long long>(note.number));
+        return;
+    case log_news::deleted: console_note(log_file_deleted, log.name); return;
+    case log_news::cannot_empty:
+        error_text(note.error, reason, sizeof reason);
+        console_note(log_file_cannot_create, log.name, reason);
+        return;
+    }
 }
 
 void say_port_failure(const port_failure& failure)

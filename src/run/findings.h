@@ -2,6 +2,7 @@
 // the texts (output/messages.h), the layers below only tell what they found.
 #pragma once
 
+#include "output/log_file.h"
 #include "packet/packet.h"
 #include "serial/device.h"
 #include "serial/port.h"
@@ -16,6 +17,9 @@ void say_packet_verdict(packet_verdict verdict, char mode, const std::uint8_t* b
 
 // Judges a packet and says what is wrong with it; true when it is good.
 bool check_and_say_packet(char mode, const std::uint8_t* bytes, std::uint32_t length);
+
+// Says what the log file told (set as its `tell`).
+void say_log_note(const log_file& log, const log_note& note);
 
 // Says the step of open_port that failed, with the system's number.
 void say_port_failure(const port_failure& failure);

@@ -2,6 +2,7 @@
 #include "output/messages.h"
 #include "packet/layout.h"
 #include "run/acquisition.h"
+#include "run/findings.h"
 #include "run/log_checks.h"
 #include "run/options.h"
 #include "serial/port.h"
@@ -55,6 +56,7 @@ int run_program(int argc, char** argv)
     // take memory.
     const auto log_store = std::make_unique_for_overwrite<char[]>(log_block_size * log_block_count);
     log_file log;
+    log.tell = say_log_note;
     int error = 0;
     const file_open_result opened =
         log_open(argv[1], log, log_store.get(), log_block_size, log_block_count, error);
