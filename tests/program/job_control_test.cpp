@@ -4,30 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <termios.h>
 #include <thread>
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
-
-// True once `holds` does, false after `timeout_ms`; the shell's output is
-// read meanwhile.
-bool wait_until(process& shell, const std::function<bool()>& holds, int timeout_ms)
-{
-    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    while (!holds()) {
-        if (clock_type::now() >= end)
-            return false;
-        read_available(shell, 20);
-    }
-    return true;
-}
 
 // The state letter of a process (R, S, T for stopped ...); 0 once it is gone.
 char state_of(pid_t pid)

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -27,34 +26,12 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-struct one_run {
-    int status = -1;
-    std::string said;
-};
-
 // One more logger with this log file name on this port, standard input
 // empty; killed after ten seconds if it was not refused.
-one_run run_logger_once(const unit_session& session, const std::string& log_name,
-                        const std::string& port)
+run_result run_logger_once(const unit_session& session, const std::string& log_name,
+                           const std::string& port)
 {
-    run_result run =
-        run_to_end({IMUTAP_PROGRAM, log_name, "-c", port}, nullptr, session.dir, 10000);
-    return {run.status, std::move(run.said)};
-}
-
-// The end of what a logger said, for a failure's message.
-std::string end_of(const std::string& said)
-{
-    return said.substr(said.size() > 400 ? said.size() - 400 : 0);
-}
-
-std::vector<std::string> fields_of(const std::string& line)
-{
-    std::istringstream in(line);
-    std::vector<std::string> fields;
-    for (std::string field; in >> field;)
-        fields.push_back(field);
-    return fields;
+    return run_to_end({IMUTAP_PROGRAM, log_name, "-c", port}, nullptr, session.dir, 10000);
 }
 
 // A small file system, unmounted (lazily, should the logger still hold it)
@@ -243,7 +220,7 @@ TEST_F(LogFile, ASecondLoggerIsRefusedTheFileUntilTheFirstEnds)
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
     ASSERT_TRUE(runs_on_for(s.logger, 1500));
     const std::string log_name = s.dir + "/log.txt";
-    const one_run second = run_logger_once(s, log_name, s.link);
+    const run_result second = run_logger_once(s, log_name, s.link);
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.said.find("log file " + log_name + " is in use by another imutap\n"),
               std::string::npos)
@@ -261,7 +238,7 @@ TEST_F(LogFile, ASecondLoggerIsRefusedTheFileUntilTheFirstEnds)
     // Once the first has ended the file is free again: the next run takes it,
     // and keeps it as it is when its port cannot be opened.
     const std::string first_log = read_file(log_name);
-    const one_run third = run_logger_once(s, log_name, "/nonexistent/imutap-test-port");
+    const run_result third = run_logger_once(s, log_name, "/nonexistent/imutap-test-port");
     EXPECT_EQ(third.status, 1);
     EXPECT_NE(third.said.find("could not open serial port, 2\n"), std::string::npos)
         << end_of(third.said);
@@ -275,7 +252,7 @@ TEST_F(LogFile, TheSerialPortItselfIsRefusedAsTheLogFile)
     const std::string other_link = s.dir + "/another-link";
     fs::create_symlink(device, other_link);
     for (const std::string& name : {s.link, device, other_link}) {
-        const one_run run = run_logger_once(s, name, s.link);
+        const run_result run = run_logger_once(s, name, s.link);
         EXPECT_EQ(run.status, 1) << name;
         EXPECT_NE(run.said.find("log file " + name + " is the serial port\n"), std::string::npos)
             << end_of(run.said);

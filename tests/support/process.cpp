@@ -127,15 +127,24 @@ void send_keys(process& child, const std::string& keys)
         std::perror("send_keys");
 }
 
-bool runs_on_for(process& child, int ms)
+bool wait_until(process& child, const std::function<bool()>& holds, int timeout_ms)
 {
-    const auto end = clock_type::now() + std::chrono::milliseconds(ms);
-    while (left_ms(end) > 0) {
+    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    while (!holds()) {
+        if (left_ms(end) == 0)
+            return false;
         if (child.output >= 0)
-            read_available(child, std::min(left_ms(end), 50));
+            read_available(child, std::min(left_ms(end), 20));
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
+}
+
+bool runs_on_for(process& child, int ms)
+{
+    wait_until(
+        child, [] { return false; }, ms);
     int status = 0;
     return child.pid > 0 && waitpid(child.pid, &status, WNOHANG) == 0;
 }
@@ -167,6 +176,13 @@ int wait_exit(process& child, int timeout_ms)
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
+}
+
+int stop_process(process& child, int timeout_ms)
+{
+    if (child.pid > 0)
+        kill(child.pid, SIGTERM);
+    return wait_exit(child, timeout_ms);
 }
 
 void end_process(process& child)

@@ -35,6 +35,9 @@ std::string commands_sent(const unit_session& session);
 
 // The first field of each log line, as written ("%d").
 std::vector<long long> counts_of(const std::vector<std::string>& lines);
+// The last field of each log line: the unit's own counter.
+std::vector<unsigned> counters_of(const std::vector<std::string>& lines);
+std::vector<std::string> fields_of(const std::string& line);
 // The command bytes the unit received, in order, with their arrival in ms.
 struct command_byte {
     double at_ms;
