@@ -47,3 +47,23 @@ class session_test : public testing::Test {
 
     unit_session s;
 };
+
+// A session test for each row of a table: each row is a ctest test of its
+// own, so that slow rows run beside other tests.
+template <typename Row>
+class session_table : public session_test, public testing::WithParamInterface<Row> {
+};
+
+// Names a table's tests by their rows' `name`, or by the row itself when it
+// is a word.
+struct by_name {
+    std::string operator()(const testing::TestParamInfo<const char*>& info) const
+    {
+        return info.param;
+    }
+    template <typename Row>
+    std::string operator()(const testing::TestParamInfo<Row>& info) const
+    {
+        return info.param.name;
+    }
+};
