@@ -26,11 +26,11 @@ TEST_P(AtATerminal, MessagesAndTheEndLeaveTheLiveLineStanding)
     send_keys(s.logger, "q");
     EXPECT_EQ(wait_exit(s.logger, 3000), 0);
     const std::string& said = s.logger.said;
-    const std::string before = terminal ? " \r\r\n" : " \r";
-    EXPECT_EQ(said.substr(said_at - before.size(), before.size()), before);
-    const std::string end = terminal ? " \r\r\n" : " \r";
-    ASSERT_GE(said.size(), end.size());
-    EXPECT_EQ(said.substr(said.size() - end.size()), end);
+    // The live line, and then a fresh line at a terminal.
+    const std::string line_end = terminal ? " \r\r\n" : " \r";
+    EXPECT_EQ(said.substr(said_at - line_end.size(), line_end.size()), line_end);
+    ASSERT_GE(said.size(), line_end.size());
+    EXPECT_EQ(said.substr(said.size() - line_end.size()), line_end);
 }
 INSTANTIATE_TEST_SUITE_P(ConsoleLine, AtATerminal, testing::Values("Terminal", "Pipe"), by_name());
 

@@ -212,11 +212,7 @@ TEST_F(Hardening, TheTerminalIsLeftAsItWasFound)
     EXPECT_EQ(wait_exit(s.logger, 3000), 0);
     struct termios after;
     ASSERT_EQ(tcgetattr(s.logger.input, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
-    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+    EXPECT_TRUE(same_settings(after, before));
 }
 
 } // namespace

@@ -29,13 +29,6 @@ long number_after(const std::string& said, const std::string& lead)
     return std::strtol(said.c_str() + at + lead.size(), nullptr, 10);
 }
 
-bool same_settings(const struct termios& one, const struct termios& other)
-{
-    return one.c_lflag == other.c_lflag && one.c_iflag == other.c_iflag &&
-           one.c_oflag == other.c_oflag && one.c_cc[VMIN] == other.c_cc[VMIN] &&
-           one.c_cc[VTIME] == other.c_cc[VTIME];
-}
-
 // Started with &, ended by a stop signal through the shell; or started in the
 // foreground, sent to the background with Ctrl-Z and bg, brought back with fg
 // and ended with q.

@@ -52,12 +52,9 @@ TEST_F(RunEnd, QEndsAStreamingRunWithStatusZeroAndWholeLines)
     const auto asked = clock_type::now();
     EXPECT_EQ(wait_exit(s.logger, 3000), 0);
     EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
-    const std::string log = read_file(s.dir + "/log.txt");
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), '\n');
-    const std::vector<long long> counts = counts_of(lines_of(log));
-    for (std::size_t i = 0; i < counts.size(); ++i)
-        EXPECT_EQ(counts[i], static_cast<long long>(i + 1));
+    const std::vector<std::string> lines = log_lines(s);
+    ASSERT_FALSE(lines.empty());
+    expect_lines_one_to(lines, static_cast<long long>(lines.size()));
 }
 
 TEST_F(RunEnd, AHangUpWhileStreamingEndsInOrderWithWholeLines)

@@ -16,6 +16,9 @@ struct process {
     struct termios terminal_found {}; // a pty's settings before the child started
 };
 
+// A terminal's settings that a program changes and must put back, alike.
+bool same_settings(const struct termios& one, const struct termios& other);
+
 // Where a child's standard streams go; -1 is /dev/null.
 struct spawn_setup {
     int input = -1;

@@ -39,15 +39,10 @@ bool start_logger(unit_session& session, const std::vector<std::string>& options
     return start_piped(session.logger, args, setup);
 }
 
-void stop_unit(unit_session& session)
-{
-    stop_process(session.unit, 3000);
-}
-
 void end_session(unit_session& session)
 {
     end_process(session.logger);
-    stop_unit(session);
+    stop_process(session.unit, 3000);
     remove_temp_dir(session.dir);
 }
 

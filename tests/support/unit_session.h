@@ -24,7 +24,6 @@ bool start_unit(unit_session& session, const std::vector<std::string>& options);
 // appended. With `terminal` its standard input and output are a pty.
 bool start_logger(unit_session& session, const std::vector<std::string>& options,
                   bool terminal = false);
-void stop_unit(unit_session& session);
 void end_session(unit_session& session);
 // Ends the session and begins a fresh one, for a test that runs several.
 void restart_session(unit_session& session);
