@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 #include <termios.h>
-#include <thread>
 
 namespace {
 
