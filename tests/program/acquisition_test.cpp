@@ -90,9 +90,7 @@ TEST_F(Acquisition, DecimationThinsTheLogButNotTheConsole)
 {
     const std::vector<std::string> lines =
         log_until_silent({"-r", "0", "-n", "40"}, {"-m", "c", "-d", "4"});
-    ASSERT_EQ(lines.size(), 10u);
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(counts_of(lines)[i], static_cast<long long>(4 * (i + 1)));
+    EXPECT_EQ(counts_of(lines), (std::vector<long long>{4, 8, 12, 16, 20, 24, 28, 32, 36, 40}));
     // The display line came for packets 10, 20, 30 and 40, each 81 characters.
     const std::regex display("(( +-?[0-9]+\\.[0-9]{2}){10} )\r");
     const std::string out = s.logger.said;
