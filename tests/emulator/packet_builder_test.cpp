@@ -59,11 +59,6 @@ const std::vector<std::uint8_t> voltage_packet = {0xFF, 0x00, 0x01, 0x08, 0x00, 
                                                   0x00, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0xFF, 0x01,
                                                   0x00, 0x12, 0x34, 0x06, 0x40, 0xAB, 0xCD, 0xA9};
 
-bool checksum_matches(const std::vector<std::uint8_t>& packet)
-{
-    return ::checksum_matches(packet.data(), packet.size());
-}
-
 TEST(PacketLayout, AngleModeIsThirtyBytesWithAnglesTriadsTemperatureCounter)
 {
     EXPECT_EQ(packet_length('a'), 30u);
@@ -97,7 +92,7 @@ TEST(PacketLayout, CounterIsTheLastFieldBigEndian)
     p = build('r', known_sample(), 0xFFFF);
     EXPECT_EQ(p[21], 0xFF);
     EXPECT_EQ(p[22], 0xFF);
-    EXPECT_TRUE(checksum_matches(p));
+    EXPECT_TRUE(checksum_matches(p.data(), p.size()));
 }
 
 TEST(PacketChecksum, SkipsTheHeaderAndWrapsModulo256)
@@ -116,7 +111,7 @@ TEST(PacketFaults, BadHeaderKeepsTheChecksumRight)
     std::vector<std::uint8_t> p = build('a');
     spoil_header(p.data());
     EXPECT_EQ(p[0], 0x00);
-    EXPECT_TRUE(checksum_matches(p));
+    EXPECT_TRUE(checksum_matches(p.data(), p.size()));
     EXPECT_TRUE(std::equal(p.begin() + 1, p.end(), angle_packet.begin() + 1));
 }
 
@@ -126,7 +121,7 @@ TEST(PacketFaults, BadChecksumChangesOnlyTheChecksum)
         std::vector<std::uint8_t> p = build(mode);
         std::vector<std::uint8_t> good = p;
         spoil_checksum(p.data(), p.size());
-        EXPECT_FALSE(checksum_matches(p)) << mode;
+        EXPECT_FALSE(checksum_matches(p.data(), p.size())) << mode;
         EXPECT_TRUE(std::equal(p.begin(), p.end() - 1, good.begin())) << mode;
     }
     std::vector<std::uint8_t> wraps(24, 0);

@@ -1,4 +1,5 @@
-// The logger run end to end against the emulated unit through a pty.
+// The logger run end to end against the emulated unit through a pty: every
+// packet logged and shown as it should be.
 #include "session_test.h"
 
 #include "motion.h"
@@ -7,32 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <regex>
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-class Acquisition : public session_test {
-  protected:
-    // Streams `count` packets as fast as they go, then the unit falls silent;
-    // `q` goes in once the logger has said so. Returns the log's lines.
-    std::vector<std::string> log_all(int count, const std::vector<std::string>& logger_options,
-                                     const std::vector<std::string>& unit_options = {})
-    {
-        std::vector<std::string> options{"-r", "0", "-n", std::to_string(count)};
-        options.insert(options.end(), unit_options.begin(), unit_options.end());
-        EXPECT_TRUE(start_unit(s, options));
-        EXPECT_TRUE(start_logger(s, logger_options));
-        EXPECT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
-        send_keys(s.logger, "q");
-        EXPECT_EQ(wait_exit(s.logger, 5000), 0) << s.logger.said;
-        return log_lines(s);
-    }
-};
+class Acquisition : public session_test {};
 
 // The values part of a log line for the unit's packet with this counter,
 // decoded here independently of the logger and printed with printf.
@@ -64,36 +46,31 @@ std::string expected_values(char mode, unsigned counter)
     return text;
 }
 
-unsigned counter_of(const std::string& line)
-{
-    return static_cast<unsigned>(std::stoul(line.substr(line.rfind(' ') + 1)));
-}
+class EveryMode : public session_table<const char*> {};
 
-TEST_F(Acquisition, EveryModeLogsEachPacketOnceInOrderWithItsCount)
+TEST_P(EveryMode, LogsEachPacketOnceInOrderWithItsCount)
 {
-    for (char mode : {'a', 'c', 'r'}) {
-        SCOPED_TRACE(mode);
-        const std::vector<std::string> lines = log_all(60, {"-m", std::string(1, mode)});
-        ASSERT_EQ(lines.size(), 60u);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::string prefix = std::to_string(i + 1) + " ";
-            ASSERT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
-            EXPECT_EQ(lines[i].substr(prefix.size()), expected_values(mode, counter_of(lines[i])));
-            if (i > 0) {
-                EXPECT_EQ(counter_of(lines[i]), (counter_of(lines[i - 1]) + 1) % 65536);
-            }
+    const char mode = GetParam()[0];
+    const std::vector<std::string> lines =
+        log_until_silent({"-r", "0", "-n", "60"}, {"-m", GetParam()});
+    const std::vector<unsigned> counters = counters_of(lines);
+    ASSERT_EQ(lines.size(), 60u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string prefix = std::to_string(i + 1) + " ";
+        ASSERT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
+        EXPECT_EQ(lines[i].substr(prefix.size()), expected_values(mode, counters[i]));
+        if (i > 0) {
+            EXPECT_EQ(counters[i], (counters[i - 1] + 1) % 65536);
         }
-        restart_session(s);
     }
 }
+INSTANTIATE_TEST_SUITE_P(Acquisition, EveryMode, testing::Values("a", "c", "r"), by_name());
 
 TEST_F(Acquisition, TheUnitIsQuietedSetToTheModeAndStartedWithTheWaits)
 {
-    log_all(20, {"-m", "c"});
+    log_until_silent({"-r", "0", "-n", "20"}, {"-m", "c"});
     const std::vector<command_byte> bytes = commands_of(read_file(s.dir + "/commands.txt"));
-    std::string sent;
-    for (const command_byte& c : bytes)
-        sent += c.byte;
+    const std::string sent = commands_sent(s);
     // A loaded machine may repeat a letter; the order never changes.
     EXPECT_TRUE(std::regex_match(sent.substr(0, sent.find('C') + 1), std::regex("P+c+P+GC")))
         << sent;
@@ -111,10 +88,9 @@ TEST_F(Acquisition, TheUnitIsQuietedSetToTheModeAndStartedWithTheWaits)
 
 TEST_F(Acquisition, DecimationThinsTheLogButNotTheConsole)
 {
-    const std::vector<std::string> lines = log_all(40, {"-m", "c", "-d", "4"});
-    ASSERT_EQ(lines.size(), 10u);
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(counts_of(lines)[i], static_cast<long long>(4 * (i + 1)));
+    const std::vector<std::string> lines =
+        log_until_silent({"-r", "0", "-n", "40"}, {"-m", "c", "-d", "4"});
+    EXPECT_EQ(counts_of(lines), (std::vector<long long>{4, 8, 12, 16, 20, 24, 28, 32, 36, 40}));
     // The display line came for packets 10, 20, 30 and 40, each 81 characters.
     const std::regex display("(( +-?[0-9]+\\.[0-9]{2}){10} )\r");
     const std::string out = s.logger.said;
@@ -129,7 +105,7 @@ TEST_F(Acquisition, EveryDisplayLineOfAFastStreamShowsBeforeTheNextMessage)
 {
     // At full speed the display lines come far faster than they are
     // written: they go out together, none lost, all before the message.
-    ASSERT_EQ(log_all(3000, {"-m", "c"}).size(), 3000u);
+    ASSERT_EQ(log_until_silent({"-r", "0", "-n", "3000"}, {"-m", "c"}).size(), 3000u);
     const std::string& out = s.logger.said;
     const std::size_t silent = out.find("AHRS silent for 1 s");
     ASSERT_NE(silent, std::string::npos);
@@ -139,8 +115,8 @@ TEST_F(Acquisition, EveryDisplayLineOfAFastStreamShowsBeforeTheNextMessage)
 
 TEST_F(Acquisition, ABadPacketIsReportedAndNeitherLoggedNorShown)
 {
-    const std::vector<std::string> lines =
-        log_all(30, {"-m", "c"}, {"--bad-checksum", "10", "--bad-header", "14"});
+    const std::vector<std::string> lines = log_until_silent(
+        {"-r", "0", "-n", "30", "--bad-checksum", "10", "--bad-header", "14"}, {"-m", "c"});
     const std::vector<long long> counts = counts_of(lines);
     ASSERT_EQ(lines.size(), 28u);
     EXPECT_EQ(std::count(counts.begin(), counts.end(), 10), 0);
@@ -158,7 +134,7 @@ TEST_F(Acquisition, ABadPacketIsReportedAndNeitherLoggedNorShown)
 TEST_F(Acquisition, SixBadPacketsInARowInitialiseTheUnitOnce)
 {
     const std::vector<std::string> lines =
-        log_all(60, {"-m", "a"}, {"-r", "500", "--bad-checksum", "11-16,31-50"});
+        log_until_silent({"-n", "60", "-r", "500", "--bad-checksum", "11-16,31-50"}, {"-m", "a"});
     // Two runs of bad packets, one initialisation each. Quieting the unit
     // throws away what it had sent, so fewer packets reach the log, but each
     // logged line is a whole, right packet and the counts keep rising.
@@ -167,9 +143,9 @@ TEST_F(Acquisition, SixBadPacketsInARowInitialiseTheUnitOnce)
     ASSERT_GE(lines.size(), 10u);
     EXPECT_LE(lines.size(), 60u - 6 - 20);
     const std::vector<long long> counts = counts_of(lines);
+    const std::vector<unsigned> counters = counters_of(lines);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].substr(lines[i].find(' ') + 1),
-                  expected_values('a', counter_of(lines[i])));
+        EXPECT_EQ(lines[i].substr(lines[i].find(' ') + 1), expected_values('a', counters[i]));
         if (i > 0) {
             EXPECT_GT(counts[i], counts[i - 1]);
         }
@@ -186,8 +162,9 @@ TEST_F(Acquisition, SixBadPacketsInARowInitialiseTheUnitOnce)
 TEST_F(Acquisition, InitialisingAgainMidStreamLosesReordersAndSkipsNothingAfterIt)
 {
     constexpr int count = 4000;
-    const std::vector<std::string> lines =
-        log_all(count, {"-m", "a"}, {"-r", "20000", "--bad-checksum", "1001-1006", "-v"});
+    const std::vector<std::string> lines = log_until_silent(
+        {"-n", std::to_string(count), "-r", "20000", "--bad-checksum", "1001-1006", "-v"},
+        {"-m", "a"});
     const std::string sent = commands_sent(s);
     ASSERT_EQ(std::count(sent.begin(), sent.end(), 'G'), 2) << sent;
     // The unit numbers every packet it sends, answers to G included.
@@ -200,64 +177,64 @@ TEST_F(Acquisition, InitialisingAgainMidStreamLosesReordersAndSkipsNothingAfterI
     ASSERT_EQ(answered.size(), 2u) << notes;
 
     const std::string& out = s.logger.said;
-    std::size_t bad_reports = 0;
-    for (std::size_t at = out.find("bad checksum:"); at != std::string::npos;
-         at = out.find("bad checksum:", at + 1))
-        ++bad_reports;
-    EXPECT_EQ(bad_reports, 6u);
+    EXPECT_EQ(occurrences(out, "bad checksum:"), 6u);
     EXPECT_EQ(out.find("unrecognized header"), std::string::npos);
     EXPECT_EQ(out.find("packet size incorrect"), std::string::npos);
 
     ASSERT_GT(lines.size(), 1500u);
     const std::vector<long long> counts = counts_of(lines);
+    const std::vector<unsigned> counters = counters_of(lines);
     for (std::size_t i = 0; i < 1000; ++i) {
         ASSERT_EQ(counts[i], static_cast<long long>(i + 1));
-        ASSERT_EQ(counter_of(lines[i]), i + 1);
+        ASSERT_EQ(counters[i], i + 1);
     }
     // Packets 1001 to 1006 were the bad ones; the next one read is the first
     // the unit sent after the new G answer.
     EXPECT_EQ(counts[1000], 1007);
-    EXPECT_EQ(counter_of(lines[1000]), answered[1] + 1);
+    EXPECT_EQ(counters[1000], answered[1] + 1);
     for (std::size_t i = 1000; i < lines.size(); ++i) {
         if (i > 1000) {
             ASSERT_EQ(counts[i], counts[i - 1] + 1) << i;
-            ASSERT_EQ(counter_of(lines[i]), (counter_of(lines[i - 1]) + 1) % 65536) << i;
+            ASSERT_EQ(counters[i], (counters[i - 1] + 1) % 65536) << i;
         }
-        ASSERT_EQ(lines[i].substr(lines[i].find(' ') + 1),
-                  expected_values('a', counter_of(lines[i])))
-            << i;
+        ASSERT_EQ(lines[i].substr(lines[i].find(' ') + 1), expected_values('a', counters[i])) << i;
     }
     // The last: two answers to G and `count` stream packets, numbered from 0.
-    EXPECT_EQ(counter_of(lines.back()), static_cast<unsigned>(count + 1));
+    EXPECT_EQ(counters.back(), static_cast<unsigned>(count + 1));
 }
 
 // The unit sends each byte at the pace of the rate the logger set: at 2400
 // and 1200 baud the answer to "G" is still coming after the logger's 100 ms
 // wait, and a packet arrives a few bytes at a time.
-TEST_F(Acquisition, EveryPacketIsLoggedAtThePaceOfARealLine)
+struct line_pace {
+    const char* name; // the baud rate
+    int count;
+};
+class EveryPacket : public session_table<line_pace> {};
+
+TEST_P(EveryPacket, IsLoggedAtThePaceOfARealLine)
 {
-    struct row {
-        const char* baud_rate;
-        int count;
-    };
-    for (const row& r : {row{"1200", 6}, row{"2400", 8}, row{"38400", 100}}) {
-        SCOPED_TRACE(r.baud_rate);
-        const std::vector<std::string> lines =
-            log_all(r.count, {"-m", "a", "-b", r.baud_rate}, {"--line-pace"});
-        const std::string sent = commands_sent(s);
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
-        EXPECT_EQ(s.logger.said.find("packet size incorrect"), std::string::npos) << s.logger.said;
-        ASSERT_EQ(lines.size(), static_cast<std::size_t>(r.count));
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::string prefix = std::to_string(i + 1) + " ";
-            ASSERT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
-            EXPECT_EQ(lines[i].substr(prefix.size()), expected_values('a', counter_of(lines[i])));
-            // The answer to G is packet 0; the stream follows it.
-            EXPECT_EQ(counter_of(lines[i]), i + 1);
-        }
-        restart_session(s);
+    const int count = GetParam().count;
+    const std::vector<std::string> lines =
+        log_until_silent({"-r", "0", "-n", std::to_string(count), "--line-pace"},
+                         {"-m", "a", "-b", GetParam().name});
+    const std::string sent = commands_sent(s);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 1) << sent;
+    EXPECT_EQ(s.logger.said.find("packet size incorrect"), std::string::npos) << s.logger.said;
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(count));
+    const std::vector<unsigned> counters = counters_of(lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string prefix = std::to_string(i + 1) + " ";
+        ASSERT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
+        EXPECT_EQ(lines[i].substr(prefix.size()), expected_values('a', counters[i]));
+        // The answer to G is packet 0; the stream follows it.
+        EXPECT_EQ(counters[i], i + 1);
     }
 }
+INSTANTIATE_TEST_SUITE_P(Acquisition, EveryPacket,
+                         testing::Values(line_pace{"1200", 6}, line_pace{"2400", 8},
+                                         line_pace{"38400", 100}),
+                         by_name());
 
 // Packets two seconds apart, and the logger told so with -t 2: each read
 // waits for its packet instead of taking the unit for silent.
@@ -265,10 +242,13 @@ TEST_F(Acquisition, AUnitSendingEveryTwoSecondsIsLoggedWithoutInitialisingAgain)
 {
     ASSERT_TRUE(start_unit(s, {"-r", "0.5", "-n", "2", "-v"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c", "-t", "2"}));
-    const auto end = clock_type::now() + std::chrono::seconds(10);
-    while (read_file(s.dir + "/unit-errors.txt").find("all 2 packets sent") == std::string::npos &&
-           clock_type::now() < end)
-        runs_on_for(s.logger, 20);
+    wait_until(
+        s.logger,
+        [&] {
+            return read_file(s.dir + "/unit-errors.txt").find("all 2 packets sent") !=
+                   std::string::npos;
+        },
+        10000);
     // Time for the logger to read the last packet, then an orderly end.
     EXPECT_TRUE(runs_on_for(s.logger, 200));
     kill(s.logger.pid, SIGTERM);
@@ -284,11 +264,12 @@ TEST_F(Acquisition, AUnitSendingEveryTwoSecondsIsLoggedWithoutInitialisingAgain)
     EXPECT_NEAR(second - first, 2.0, 1e-9);
 }
 
-TEST_F(Acquisition, TimeColumnsReconstructedAndFromTheClock)
+// Packets come much faster than one per 10 ms: the reconstructed time runs
+// ahead of the clock and is never pulled back.
+TEST_F(Acquisition, AReconstructedTimeColumnRunsAheadOfTheClock)
 {
-    // Packets come much faster than one per 10 ms: the reconstructed time
-    // runs ahead of the clock and is never pulled back.
-    std::vector<std::string> lines = log_all(30, {"-m", "c", "-t", "0.01"});
+    const std::vector<std::string> lines =
+        log_until_silent({"-r", "0", "-n", "30"}, {"-m", "c", "-t", "0.01"});
     ASSERT_EQ(lines.size(), 30u);
     const std::regex with_time("[0-9]+ [0-9]+\\.[0-9]{6} .*");
     const double first = std::stod(lines[0].substr(lines[0].find(' ') + 1));
@@ -298,9 +279,12 @@ TEST_F(Acquisition, TimeColumnsReconstructedAndFromTheClock)
         const double t = std::stod(lines[i].substr(lines[i].find(' ') + 1));
         EXPECT_NEAR(t - first, 0.01 * static_cast<double>(i), 2e-6);
     }
+}
 
-    restart_session(s);
-    lines = log_all(30, {"-m", "r", "-D", "-t", "0.01"});
+TEST_F(Acquisition, ATimeColumnFromTheClockTakesTheReconstructedOnesPlace)
+{
+    const std::vector<std::string> lines =
+        log_until_silent({"-r", "0", "-n", "30"}, {"-m", "r", "-D", "-t", "0.01"});
     ASSERT_EQ(lines.size(), 30u);
     for (const std::string& line : lines) {
         EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 12);
@@ -308,52 +292,6 @@ TEST_F(Acquisition, TimeColumnsReconstructedAndFromTheClock)
         EXPECT_GT(t, 0.0);
         EXPECT_LT(t, 30.0);
     }
-}
-
-TEST_F(Acquisition, UpperCaseQIsIgnoredAndQEndsTheRun)
-{
-    ASSERT_TRUE(start_unit(s, {"-r", "500"}));
-    ASSERT_TRUE(start_logger(s, {"-m", "c"}, true));
-    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)); // streaming
-    send_keys(s.logger, "Q");
-    EXPECT_TRUE(runs_on_for(s.logger, 300)) << "Q ended the run";
-    // Keys that come one at a time, long after each other, are each seen.
-    send_keys(s.logger, "x");
-    EXPECT_TRUE(runs_on_for(s.logger, 300)) << "x ended the run";
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
-}
-
-TEST_F(Acquisition, QEndsALongPassWithinAboutASecondWithoutItsLine)
-{
-    // -d 5000 at 100 packets/s: a pass lasts 50 s.
-    ASSERT_TRUE(start_unit(s, {"-r", "100"}));
-    ASSERT_TRUE(start_logger(s, {"-m", "c", "-d", "5000"}, true));
-    ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)); // streaming
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1200));
-    EXPECT_TRUE(log_lines(s).empty());
-}
-
-TEST_F(Acquisition, QEndsAStreamingRunWithStatusZeroAndWholeLines)
-{
-    ASSERT_TRUE(start_unit(s, {"-r", "500"}));
-    ASSERT_TRUE(start_logger(s, {"-m", "a", "-t", "0.002"}));
-    ASSERT_TRUE(wait_for_output(s.logger, "\r", 5000));
-    send_keys(s.logger, "xq");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
-    const std::string log = read_file(s.dir + "/log.txt");
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), '\n');
-    const std::vector<long long> counts = counts_of(lines_of(log));
-    for (std::size_t i = 0; i < counts.size(); ++i)
-        EXPECT_EQ(counts[i], static_cast<long long>(i + 1));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "files.h"
 #include "packets.h"
 #include "process.h"
+#include "pty_pair.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ constexpr int exit_timeout_ms = 3000;
 
 // Starts imutap-emu with args; with `capture` its standard output (fd 1) or
 // error (fd 2) goes into `emu.said`.
-void spawn(process& emu, std::vector<std::string> args, int capture = -1)
+void start_emulator(process& emu, std::vector<std::string> args, int capture = -1)
 {
     args.insert(args.begin(), IMUTAP_EMU_PATH);
     spawn_setup setup;
@@ -48,23 +49,6 @@ void spawn(process& emu, std::vector<std::string> args, int capture = -1)
         setup.error_to_output = true;
     }
     ASSERT_TRUE(start_piped(emu, args, setup));
-}
-
-bool wait_for_link(const std::string& link)
-{
-    auto until = clock_type::now() + milliseconds(start_timeout_ms);
-    while (clock_type::now() < until) {
-        if (std::filesystem::is_symlink(link))
-            return true;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return false;
-}
-
-int stop(process& emu)
-{
-    kill(emu.pid, SIGTERM);
-    return wait_exit(emu, exit_timeout_ms);
 }
 
 // Opens the unit's tty as the logger does: raw, 8 data bits, no echo.
@@ -83,30 +67,6 @@ int open_unit(const std::string& link)
 void send(int fd, const std::string& text)
 {
     ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
-}
-
-// Reads until `count` bytes came or no byte came for quiet_ms.
-bytes read_bytes(int fd, std::size_t count, int quiet_ms)
-{
-    bytes got;
-    std::uint8_t buffer[4096];
-    while (got.size() < count) {
-        pollfd p{};
-        p.fd = fd;
-        p.events = POLLIN;
-        if (poll(&p, 1, quiet_ms) <= 0)
-            break;
-        ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-        if (n <= 0)
-            break;
-        got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-}
-
-bytes read_until_quiet(int fd, int quiet_ms)
-{
-    return read_bytes(fd, SIZE_MAX, quiet_ms);
 }
 
 // Checks a stream of packets of one length: all good, counters one apart.
@@ -129,11 +89,11 @@ struct EmulatorProcess : ::testing::Test {
     int fd = -1;
 
     // Starts the emulator on `link` and opens the unit.
-    void start(std::vector<std::string> args)
+    void start_and_open(std::vector<std::string> args)
     {
         args.insert(args.begin(), {"-q", "-l", link});
-        spawn(emu, args);
-        ASSERT_TRUE(wait_for_link(link));
+        start_emulator(emu, args);
+        ASSERT_TRUE(wait_for_link(link, start_timeout_ms));
         fd = open_unit(link);
         ASSERT_GE(fd, 0) << std::strerror(errno);
     }
@@ -147,10 +107,10 @@ struct EmulatorProcess : ::testing::Test {
 
 TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
 {
-    spawn(emu, {"-l", link}, STDOUT_FILENO);
-    ASSERT_TRUE(wait_for_link(link));
+    start_emulator(emu, {"-l", link}, STDOUT_FILENO);
+    ASSERT_TRUE(wait_for_link(link, start_timeout_ms));
     std::string target = std::filesystem::read_symlink(link);
-    EXPECT_EQ(stop(emu), 0);
+    EXPECT_EQ(stop_process(emu, exit_timeout_ms), 0);
     EXPECT_EQ(emu.said,
               "imutap-emu: unit on " + link + " (" + target + "), mode a, 100 packets/s\n");
     EXPECT_TRUE(std::regex_match(target, std::regex("/dev/pts/[0-9]+")));
@@ -159,74 +119,74 @@ TEST_F(EmulatorProcess, ReadyLineNamesLinkAndPtyAndTheLinkGoesAtExit)
 
 TEST_F(EmulatorProcess, BadOptionsEndWithStatusTwoAndAReason)
 {
-    spawn(emu, {"--nope"}, STDERR_FILENO);
+    start_emulator(emu, {"--nope"}, STDERR_FILENO);
     EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 2);
     EXPECT_NE(emu.said.find("unknown option '--nope'"), std::string::npos);
 }
 
 TEST_F(EmulatorProcess, AnswersModeSelectionAndGet)
 {
-    start({});
+    start_and_open({});
     send(fd, "a");
-    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'A'});
+    EXPECT_EQ(read_for(fd, 1000, 1), bytes{'A'});
     send(fd, "G");
-    bytes p = read_bytes(fd, 30, 1000);
+    bytes p = read_for(fd, 1000, 30);
     ASSERT_EQ(p.size(), 30u);
     EXPECT_TRUE(good_packet(p.data(), 30));
     send(fd, "c");
-    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'C'});
+    EXPECT_EQ(read_for(fd, 1000, 1), bytes{'C'});
     send(fd, "G");
-    p = read_bytes(fd, 24, 1000);
+    p = read_for(fd, 1000, 24);
     ASSERT_EQ(p.size(), 24u);
     EXPECT_TRUE(good_packet(p.data(), 24));
-    EXPECT_TRUE(read_until_quiet(fd, 50).empty()) << "one packet per G";
+    EXPECT_TRUE(read_for(fd, 50).empty()) << "one packet per G";
 }
 
 TEST_F(EmulatorProcess, ContinuousOutputStopsAtAPacketBoundaryOnP)
 {
-    start({"-r", "1000"});
+    start_and_open({"-r", "1000"});
     send(fd, "C");
-    bytes stream = read_bytes(fd, 300, 1000);
+    bytes stream = read_for(fd, 1000, 300);
     ASSERT_EQ(stream.size(), 300u);
     send(fd, "P");
-    bytes rest = read_until_quiet(fd, 50);
+    bytes rest = read_for(fd, 50);
     stream.insert(stream.end(), rest.begin(), rest.end());
     expect_packet_run(stream, 30);
-    EXPECT_TRUE(read_until_quiet(fd, 50).empty());
+    EXPECT_TRUE(read_for(fd, 50).empty());
 }
 
 TEST_F(EmulatorProcess, StreamingAtPowerOnTalksBeforeAnyCommand)
 {
-    start({"--streaming", "-r", "1000"});
-    bytes stream = read_bytes(fd, 90, 1000);
+    start_and_open({"--streaming", "-r", "1000"});
+    bytes stream = read_for(fd, 1000, 90);
     ASSERT_EQ(stream.size(), 90u);
     expect_packet_run(stream, 30);
 }
 
 TEST_F(EmulatorProcess, CountLimitStreamsExactlyNPacketsThenNothing)
 {
-    start({"-r", "0", "-n", "7"});
+    start_and_open({"-r", "0", "-n", "7"});
     send(fd, "cC");
-    bytes stream = read_until_quiet(fd, 100);
+    bytes stream = read_for(fd, 1000, 1 + 7 * 24);
     ASSERT_EQ(stream.size(), 1u + 7u * 24u);
     EXPECT_EQ(stream[0], 'C');
     expect_packet_run(bytes(stream.begin() + 1, stream.end()), 24);
     send(fd, "Ga");
-    EXPECT_TRUE(read_until_quiet(fd, 50).empty());
+    EXPECT_TRUE(read_for(fd, 50).empty());
 }
 
 TEST_F(EmulatorProcess, CommandLogHasOneTimedLinePerByte)
 {
     std::string log = dir.path + "/commands.log";
-    start({"--log-commands", log});
+    start_and_open({"--log-commands", log});
     send(fd, "Pa");
-    EXPECT_EQ(read_bytes(fd, 1, 1000), bytes{'A'});
+    EXPECT_EQ(read_for(fd, 1000, 1), bytes{'A'});
     // Bytes are stamped when the emulator reads them; its answer shows it has, so the
     // pause is measured from a stamp already taken.
     std::this_thread::sleep_for(milliseconds(60));
     send(fd, "G");
-    EXPECT_EQ(read_bytes(fd, 30, 1000).size(), 30u);
-    EXPECT_EQ(stop(emu), 0);
+    EXPECT_EQ(read_for(fd, 1000, 30).size(), 30u);
+    EXPECT_EQ(stop_process(emu, exit_timeout_ms), 0);
 
     std::ifstream in(log);
     std::vector<long long> times;
@@ -246,9 +206,9 @@ TEST_F(EmulatorProcess, CommandLogHasOneTimedLinePerByte)
 
 TEST_F(EmulatorProcess, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
 {
-    start({"-r", "0", "--replug", "2:300"});
+    start_and_open({"-r", "0", "--replug", "2:300"});
     send(fd, "cC");
-    bytes stream = read_bytes(fd, 1 + 48, 1000);
+    bytes stream = read_for(fd, 1000, 1 + 48);
     ASSERT_EQ(stream.size(), 49u);
     pollfd p{};
     p.fd = fd;
@@ -261,15 +221,12 @@ TEST_F(EmulatorProcess, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
     // Closed at once: the new pty may well be given the old one's number.
     close(fd);
     fd = -1;
-    auto until = clock_type::now() + milliseconds(start_timeout_ms);
-    while (!std::filesystem::is_symlink(link) && clock_type::now() < until)
-        std::this_thread::sleep_for(milliseconds(1));
-    ASSERT_TRUE(std::filesystem::is_symlink(link)) << "plugged in again";
+    ASSERT_TRUE(wait_for_link(link, start_timeout_ms)) << "plugged in again";
     fd = open_unit(link);
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(read_until_quiet(fd, 30).empty()) << "silent at power-on";
+    EXPECT_TRUE(read_for(fd, 30).empty()) << "silent at power-on";
     send(fd, "G");
-    bytes g = read_bytes(fd, 30, 1000);
+    bytes g = read_for(fd, 1000, 30);
     ASSERT_EQ(g.size(), 30u) << "angle mode again";
     EXPECT_TRUE(good_packet(g.data(), 30));
     EXPECT_EQ(counter_of(g.data(), 30), 2u) << "the counter goes on";
@@ -277,7 +234,7 @@ TEST_F(EmulatorProcess, ReplugHangsUpAndComesBackOnANewPtyInThePowerOnState)
 
 TEST_F(EmulatorProcess, ExclusiveModeEndsWhenTheLoggerCloses)
 {
-    start({});
+    start_and_open({});
     ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
     close(fd);
     fd = -1;
@@ -299,8 +256,8 @@ TEST_F(EmulatorProcess, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
     // The command plays a tiny logger: start the stream, read 5 packets, then its keys.
     std::string script = "exec 3<>\"$1\"; printf C >&3; head -c 150 <&3 >'" + dir.path +
                          "/out'; cat >'" + dir.path + "/keys'; exit 3";
-    spawn(emu,
-          {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh", "-c", script});
+    start_emulator(emu, {"-q", "-l", link, "-r", "0", "-n", "5", "--keys", "q", "--", "/bin/sh",
+                         "-c", script});
     EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 3);
     std::string out = read_file(dir.path + "/out");
     ASSERT_EQ(out.size(), 150u);
@@ -311,7 +268,7 @@ TEST_F(EmulatorProcess, RunsACommandOnTheUnitAndGivesItTheKeysOnceAllIsRead)
 
 TEST_F(EmulatorProcess, CommandKilledBySignalGivesStatus128PlusSignal)
 {
-    spawn(emu, {"-q", "-l", link, "--", "/bin/sh", "-c", "kill -TERM $$"});
+    start_emulator(emu, {"-q", "-l", link, "--", "/bin/sh", "-c", "kill -TERM $$"});
     EXPECT_EQ(wait_exit(emu, exit_timeout_ms), 128 + SIGTERM);
 }
 

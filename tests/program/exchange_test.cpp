@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <regex>
-#include <thread>
 
 namespace {
 
@@ -47,18 +45,15 @@ TEST_F(Exchange, ModeLettersAreSentAgainUntilTheUnitAnswersAndNeverAP)
         SCOPED_TRACE(unit.unit);
         ASSERT_TRUE(start_unit(s, unit.options));
         ASSERT_TRUE(start_logger(s, {"-m", "a"}));
-        const auto give_up = clock_type::now() + std::chrono::milliseconds(2500);
-        while (commands_sent(s).find('C') == std::string::npos && clock_type::now() < give_up)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        wait_until(
+            s.logger, [&] { return commands_sent(s).find('C') != std::string::npos; }, 2500);
         send_keys(s.logger, "q");
         const auto asked = clock_type::now();
         EXPECT_EQ(wait_exit(s.logger, 5000), 0);
         EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1000));
 
         const std::vector<command_byte> received = commands_of(read_file(s.dir + "/commands.txt"));
-        std::string sent;
-        for (const command_byte& command : received)
-            sent += command.byte;
+        const std::string sent = commands_sent(s);
         EXPECT_TRUE(std::regex_match(sent, std::regex(unit.commands))) << sent;
         const std::string never_said = "AHRS does not acknowledge mode a";
         const std::size_t said_at = s.logger.said.find(never_said);
@@ -81,20 +76,20 @@ TEST_F(Exchange, ModeLettersAreSentAgainUntilTheUnitAnswersAndNeverAP)
 
 // A device that keeps sending whatever it is told, slowly or as fast as the
 // line goes, is said within about 2 s; q ends the run within a second.
-TEST_F(Exchange, ADeviceThatKeepsSendingThroughPIsSaidAndQStillEndsTheRun)
+class ADeviceThatKeepsSendingThroughP : public session_table<const char*> {};
+
+TEST_P(ADeviceThatKeepsSendingThroughP, IsSaidAndQStillEndsTheRun)
 {
-    for (const char* rate : {"10", "1000", "0"}) {
-        SCOPED_TRACE(rate);
-        ASSERT_TRUE(start_unit(s, {"--streaming", "--ignore", "P", "-r", rate}));
-        ASSERT_TRUE(start_logger(s, {"-m", "c"}));
-        EXPECT_TRUE(wait_for_output(s.logger, "AHRS does not stop sending on P", 2500))
-            << s.logger.said;
-        send_keys(s.logger, "q");
-        const auto asked = clock_type::now();
-        EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-        EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1000));
-        restart_session(s);
-    }
+    ASSERT_TRUE(start_unit(s, {"--streaming", "--ignore", "P", "-r", GetParam()}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    EXPECT_TRUE(wait_for_output(s.logger, "AHRS does not stop sending on P", 2500))
+        << s.logger.said;
+    send_keys(s.logger, "q");
+    const auto asked = clock_type::now();
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1000));
 }
+INSTANTIATE_TEST_SUITE_P(Exchange, ADeviceThatKeepsSendingThroughP,
+                         testing::Values("10", "1000", "0"), by_name());
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -40,9 +39,8 @@ TEST_F(LineState, ALineLeftInAnyStateIsSetUpRawAndEveryPacketLogged)
         ASSERT_GE(line, 0);
         ASSERT_TRUE(start_logger(s, {"-m", "c"}));
         // Set up before the first command; the unit is plugged out much later.
-        const auto give_up = clock_type::now() + std::chrono::seconds(5);
-        while (commands_sent(s).find('C') == std::string::npos && clock_type::now() < give_up)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        wait_until(
+            s.logger, [&] { return commands_sent(s).find('C') != std::string::npos; }, 5000);
         struct termios during;
         ASSERT_EQ(tcgetattr(line, &during), 0) << std::strerror(errno);
         close(line);
@@ -54,11 +52,7 @@ TEST_F(LineState, ALineLeftInAnyStateIsSetUpRawAndEveryPacketLogged)
         ASSERT_TRUE(wait_for_output(s.logger, "AHRS silent for 1 s", 15000)) << s.logger.said;
         send_keys(s.logger, "q");
         EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-        std::size_t bad = 0;
-        for (std::size_t at = s.logger.said.find("bad checksum"); at != std::string::npos;
-             at = s.logger.said.find("bad checksum", at + 1))
-            ++bad;
-        EXPECT_EQ(bad, 7u) << s.logger.said;
+        EXPECT_EQ(occurrences(s.logger.said, "bad checksum"), 7u) << s.logger.said;
         const std::string sent = commands_sent(s);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), 'G'), 3) << sent;
         const std::string log = read_file(s.dir + "/log.txt");
@@ -74,26 +68,27 @@ TEST_F(LineState, ALineLeftInAnyStateIsSetUpRawAndEveryPacketLogged)
 // The unit holds the logger's output for good (XOFF on a line with software
 // flow control): each command gives up after a second, and q or a stop signal
 // ends the run about a second later at most, every line whole.
-TEST_F(LineState, AHeldOutputNeverKeepsQOrAStopSignalWaiting)
+class AHeldOutput : public session_table<int> {};
+
+TEST_P(AHeldOutput, NeverKeepsQOrAStopSignalWaiting)
 {
-    for (int ending : {0, SIGINT, SIGTERM}) {
-        SCOPED_TRACE(ending);
-        ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "200", "--hold-output", "100:600000"}));
-        ASSERT_TRUE(start_logger(s, {"-m", "c"}));
-        ASSERT_TRUE(wait_for_output(s.logger, "AHRS does not acknowledge mode c", 15000))
-            << s.logger.said;
-        const auto asked = clock_type::now();
-        if (ending == 0)
-            send_keys(s.logger, "q");
-        else
-            kill(s.logger.pid, ending);
-        EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-        EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1500));
-        const std::vector<long long> counts = counts_of(log_lines(s));
-        ASSERT_EQ(counts.size(), 100u);
-        EXPECT_EQ(counts.back(), 100);
-        restart_session(s);
-    }
+    const int ending = GetParam(); // 0: q
+    ASSERT_TRUE(start_unit(s, {"-r", "1000", "-n", "200", "--hold-output", "100:600000"}));
+    ASSERT_TRUE(start_logger(s, {"-m", "c"}));
+    ASSERT_TRUE(wait_for_output(s.logger, "AHRS does not acknowledge mode c", 15000))
+        << s.logger.said;
+    const auto asked = clock_type::now();
+    if (ending == 0)
+        send_keys(s.logger, "q");
+    else
+        kill(s.logger.pid, ending);
+    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
+    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1500));
+    const std::vector<long long> counts = counts_of(log_lines(s));
+    ASSERT_EQ(counts.size(), 100u);
+    EXPECT_EQ(counts.back(), 100);
 }
+INSTANTIATE_TEST_SUITE_P(LineState, AHeldOutput, testing::Values(0, SIGINT, SIGTERM),
+                         testing::PrintToStringParamName());
 
 } // namespace

@@ -25,7 +25,8 @@ namespace {
 const std::string no_port = "/nonexistent/imutap-test-port";
 const std::string port_missing = "could not open serial port, 2\n";
 
-const std::string banner = "AHRS Inertial Unit data reading 1.0\n";
+// The version is the project's, as CMake hands it over.
+const std::string banner = "AHRS Inertial Unit data reading " IMUTAP_VERSION "\n";
 const std::string help =
     "usage: imutap <file> <options>\n"
     "Available options are: \n"
@@ -45,12 +46,6 @@ const std::string sensor_header =
     "   GYROX   GYROY   GYROZ   ACCELX  ACCELY  ACCELZ  MAGX    MAGY    MAGZ  TEMP\n";
 const std::string hint = "type imutap without any parameters for help\n";
 
-struct outcome {
-    bool ended = false; // false: still running after five seconds, and killed
-    int status = -1;
-    std::string out; // standard output and standard error
-};
-
 class Program : public testing::Test {
   protected:
     void SetUp() override
@@ -59,12 +54,11 @@ class Program : public testing::Test {
     }
 
     // Runs the program in the test's directory. Its standard input stays
-    // open until it ends, holding `input`.
-    outcome run(std::vector<std::string> args, const std::string& input = "")
+    // open until it ends, holding `input`; killed after five seconds.
+    run_result run(std::vector<std::string> args, const std::string& input = "")
     {
         args.insert(args.begin(), IMUTAP_PROGRAM);
-        run_result result = run_to_end(args, &input, dir_.path, 5000);
-        return {result.ended, result.status, std::move(result.said)};
+        return run_to_end(args, &input, dir_.path, 5000);
     }
 
     std::vector<std::string> files() const
@@ -90,24 +84,24 @@ using names = std::vector<std::string>;
 
 TEST_F(Program, WithoutArgumentsShowsHelpAndWaitsForAKey)
 {
-    const outcome o = run({}, "\n");
+    const run_result o = run({}, "\n");
     ASSERT_TRUE(o.ended);
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, banner + help);
+    EXPECT_EQ(o.said, banner + help);
     EXPECT_EQ(files(), names{});
 }
 
 TEST_F(Program, HelpAndVersionReadNoKeyAndCreateNoFile)
 {
     // Standard input stays open and empty: a read would never return.
-    const outcome h = run({"--help"});
+    const run_result h = run({"--help"});
     ASSERT_TRUE(h.ended);
     EXPECT_EQ(h.status, 0);
-    EXPECT_EQ(h.out, banner + help);
-    const outcome v = run({"--version"});
+    EXPECT_EQ(h.said, banner + help);
+    const run_result v = run({"--version"});
     ASSERT_TRUE(v.ended);
     EXPECT_EQ(v.status, 0);
-    EXPECT_EQ(v.out, banner);
+    EXPECT_EQ(v.said, banner);
     EXPECT_EQ(files(), names{});
 }
 
@@ -147,10 +141,10 @@ TEST_F(Program, HeaderFollowsTheModeAndAMissingPortLeavesTheLogAsItWas)
         }
         std::vector<std::string> args = {"run.log", "-c", no_port};
         args.insert(args.end(), r.options.begin(), r.options.end());
-        const outcome o = run(args);
+        const run_result o = run(args);
         ASSERT_TRUE(o.ended);
         EXPECT_EQ(o.status, 1);
-        EXPECT_EQ(o.out, banner + r.header + port_missing);
+        EXPECT_EQ(o.said, banner + r.header + port_missing);
         EXPECT_EQ(files(), names{"run.log"});
         EXPECT_EQ(contents("run.log"), existing ? last_run : "");
         if (existing) {
@@ -159,8 +153,8 @@ TEST_F(Program, HeaderFollowsTheModeAndAMissingPortLeavesTheLogAsItWas)
         fs::remove(log);
     }
     // The first argument is the log file name, whatever it looks like.
-    const outcome o = run({"-m", "-c", no_port});
-    EXPECT_EQ(o.out, banner + angle_header + port_missing);
+    const run_result o = run({"-m", "-c", no_port});
+    EXPECT_EQ(o.said, banner + angle_header + port_missing);
     EXPECT_EQ(files(), names{"-m"});
 }
 
@@ -192,11 +186,11 @@ TEST_F(Program, RefusedStartLeavesNoLogFile)
          angle_header + "log file ./ttyUSB9 is the serial port\n"},
     };
     for (const row& r : rows) {
-        const outcome o = run(r.args);
+        const run_result o = run(r.args);
         ASSERT_TRUE(o.ended);
         EXPECT_EQ(o.status, 1) << r.printed;
-        ASSERT_EQ(o.out.substr(0, banner.size()), banner);
-        const std::string rest = o.out.substr(banner.size());
+        ASSERT_EQ(o.said.substr(0, banner.size()), banner);
+        const std::string rest = o.said.substr(banner.size());
         if (r.printed.empty())
             EXPECT_TRUE(!rest.empty() && rest.find('\n') == rest.size() - 1) << rest;
         else
@@ -232,7 +226,7 @@ TEST_F(Program, StandardOutputsOwnFileIsRefusedAsTheLogFile)
             fs::remove(out);
         }
     // Standard output into a pipe is no file: the log goes there as before.
-    const outcome o = run({"/dev/stdout", "-c", no_port});
+    const run_result o = run({"/dev/stdout", "-c", no_port});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, banner + angle_header + port_missing);
+    EXPECT_EQ(o.said, banner + angle_header + port_missing);
 }

@@ -110,32 +110,39 @@ void read_available(process& child, int wait_ms)
     }
 }
 
-bool wait_for_output(process& child, const std::string& text, int timeout_ms)
-{
-    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    while (child.said.find(text) == std::string::npos) {
-        if (left_ms(end) == 0 || child.output < 0)
-            return false;
-        read_available(child, std::min(left_ms(end), 50));
-    }
-    return true;
-}
-
 void send_keys(process& child, const std::string& keys)
 {
     if (child.input >= 0 && write(child.input, keys.data(), keys.size()) < 0)
         std::perror("send_keys");
 }
 
-bool runs_on_for(process& child, int ms)
+bool wait_until(process& child, const std::function<bool()>& holds, int timeout_ms)
 {
-    const auto end = clock_type::now() + std::chrono::milliseconds(ms);
-    while (left_ms(end) > 0) {
+    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    while (!holds()) {
+        if (left_ms(end) == 0)
+            return false;
         if (child.output >= 0)
-            read_available(child, std::min(left_ms(end), 50));
+            read_available(child, std::min(left_ms(end), 20));
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
+}
+
+bool wait_for_output(process& child, const std::string& text, int timeout_ms)
+{
+    // Given up at once when the child's output has ended.
+    wait_until(
+        child, [&] { return child.said.find(text) != std::string::npos || child.output < 0; },
+        timeout_ms);
+    return child.said.find(text) != std::string::npos;
+}
+
+bool runs_on_for(process& child, int ms)
+{
+    wait_until(
+        child, [] { return false; }, ms);
     int status = 0;
     return child.pid > 0 && waitpid(child.pid, &status, WNOHANG) == 0;
 }
@@ -169,6 +176,13 @@ int wait_exit(process& child, int timeout_ms)
     return 128 + WTERMSIG(status);
 }
 
+int stop_process(process& child, int timeout_ms)
+{
+    if (child.pid > 0)
+        kill(child.pid, SIGTERM);
+    return wait_exit(child, timeout_ms);
+}
+
 void end_process(process& child)
 {
     if (child.pid > 0) {
@@ -180,6 +194,13 @@ void end_process(process& child)
     if (child.input >= 0)
         close(child.input);
     child.input = child.output = -1;
+}
+
+bool same_settings(const struct termios& one, const struct termios& other)
+{
+    return one.c_lflag == other.c_lflag && one.c_iflag == other.c_iflag &&
+           one.c_oflag == other.c_oflag && one.c_cc[VMIN] == other.c_cc[VMIN] &&
+           one.c_cc[VTIME] == other.c_cc[VTIME];
 }
 
 run_result run_to_end(const std::vector<std::string>& args, const std::string* input,

@@ -2,6 +2,7 @@
 // test wants them, read with a time limit, waited for with a time limit.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
@@ -14,6 +15,9 @@ struct process {
     std::string said; // standard output read so far
     struct termios terminal_found {}; // a pty's settings before the child started
 };
+
+// A terminal's settings that a program changes and must put back, alike.
+bool same_settings(const struct termios& one, const struct termios& other);
 
 // Where a child's standard streams go; -1 is /dev/null.
 struct spawn_setup {
@@ -39,11 +43,16 @@ void read_available(process& child, int wait_ms);
 // Reads the child's output until `text` shows up; false after `timeout_ms`.
 bool wait_for_output(process& child, const std::string& text, int timeout_ms);
 void send_keys(process& child, const std::string& keys);
+// True once `holds` does, false after `timeout_ms`; the child's output is read
+// meanwhile.
+bool wait_until(process& child, const std::function<bool()>& holds, int timeout_ms);
 // Reads the child's output for `ms`; true when it is still running after it.
 bool runs_on_for(process& child, int ms);
 // The exit status (0-255), 128+signal, or -1 when it had to be killed after
 // `timeout_ms`. Reads the rest of its output meanwhile.
 int wait_exit(process& child, int timeout_ms);
+// Asks the child to end (SIGTERM); its status as wait_exit gives it.
+int stop_process(process& child, int timeout_ms);
 // Kills the child if it still runs and closes its streams.
 void end_process(process& child);
 

@@ -2,15 +2,9 @@
 
 #include "temp_dir.h"
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
-#include <thread>
-
-namespace fs = std::filesystem;
-using clock_type = std::chrono::steady_clock;
 
 void begin_session(unit_session& session)
 {
@@ -28,13 +22,7 @@ bool start_unit(unit_session& session, const std::vector<std::string>& options)
     setup.error_file = session.dir + "/unit-errors.txt";
     setup.own_session = true;
     session.unit.pid = spawn(args, setup);
-    const auto end = clock_type::now() + std::chrono::seconds(5);
-    while (clock_type::now() < end) {
-        if (fs::is_symlink(session.link))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    return wait_for_link(session.link, 5000);
 }
 
 bool start_logger(unit_session& session, const std::vector<std::string>& options, bool terminal)
@@ -51,18 +39,10 @@ bool start_logger(unit_session& session, const std::vector<std::string>& options
     return start_piped(session.logger, args, setup);
 }
 
-void stop_unit(unit_session& session)
-{
-    if (session.unit.pid > 0) {
-        kill(session.unit.pid, SIGTERM);
-        wait_exit(session.unit, 3000);
-    }
-}
-
 void end_session(unit_session& session)
 {
     end_process(session.logger);
-    stop_unit(session);
+    stop_process(session.unit, 3000);
     remove_temp_dir(session.dir);
 }
 
@@ -92,6 +72,23 @@ std::vector<long long> counts_of(const std::vector<std::string>& lines)
     for (const std::string& line : lines)
         counts.push_back(std::strtoll(line.c_str(), nullptr, 10));
     return counts;
+}
+
+std::vector<unsigned> counters_of(const std::vector<std::string>& lines)
+{
+    std::vector<unsigned> counters;
+    for (const std::string& line : lines)
+        counters.push_back(static_cast<unsigned>(std::stoul(line.substr(line.rfind(' ') + 1))));
+    return counters;
+}
+
+std::vector<std::string> fields_of(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> fields;
+    for (std::string field; in >> field;)
+        fields.push_back(field);
+    return fields;
 }
 
 std::vector<command_byte> commands_of(const std::string& text)

@@ -24,7 +24,6 @@ bool start_unit(unit_session& session, const std::vector<std::string>& options);
 // appended. With `terminal` its standard input and output are a pty.
 bool start_logger(unit_session& session, const std::vector<std::string>& options,
                   bool terminal = false);
-void stop_unit(unit_session& session);
 void end_session(unit_session& session);
 // Ends the session and begins a fresh one, for a test that runs several.
 void restart_session(unit_session& session);
@@ -35,6 +34,9 @@ std::string commands_sent(const unit_session& session);
 
 // The first field of each log line, as written ("%d").
 std::vector<long long> counts_of(const std::vector<std::string>& lines);
+// The last field of each log line: the unit's own counter.
+std::vector<unsigned> counters_of(const std::vector<std::string>& lines);
+std::vector<std::string> fields_of(const std::string& line);
 // The command bytes the unit received, in order, with their arrival in ms.
 struct command_byte {
     double at_ms;
