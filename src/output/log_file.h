@@ -3,9 +3,10 @@
 // least about once a second, so that a fast unit costs few writes, a process
 // killed outright loses about a second of lines at most, and a disk that
 // holds its writes never holds up the reading of the port. What goes wrong
-// is told once, at once (`log_file::tell`): a write the system refuses (a full disk, a
-// file-size limit), every block waiting to be written while a write is held
-// (the lines that find no room are counted), a file deleted during the run.
+// is told once, at once (`log_file::tell`): a write the system refuses (a
+// full disk, a file-size limit), every block waiting to be written while a
+// write is held (the lines that find no room are counted), a file deleted
+// during the run.
 // The file keeps only whole lines.
 #pragma once
 

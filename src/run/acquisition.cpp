@@ -34,7 +34,7 @@ struct run_context {
     run_state state{};
     log_writer writer{};
     line_batch lines{};
-    unit_note last_said = unit_note::none; // said once until a good packet or the port's return
+    unit_said unit{};
     bool key_taken = false; // this pass's one key has been read
     std::uint8_t packet[256] = {};
 };
@@ -91,7 +91,7 @@ bool recover_port(run_context& run)
         port_failure unsaid;
         if (open_port(run.choice, run.port, unsaid)) {
             console_note(port_back);
-            run.last_said = unit_note::none;
+            run.unit.last_said = unit_note::none;
             return true;
         }
     }
@@ -109,25 +109,15 @@ bool exchange_interrupted(void* context)
     return look_at_keyboard(*static_cast<run_context*>(context));
 }
 
-void trouble_met(void* context, unit_note what)
-{
-    auto& run = *static_cast<run_context*>(context);
-    say_unit_trouble(run.last_said, what, run.options.mode);
-}
-
 // init_device again and again until the unit streams. False when the run
 // is to end.
 bool bring_up_unit(run_context& run)
 {
-    const unit_trouble_hook told{trouble_met, &run};
+    const unit_trouble_hook told = say_troubles_once(run.unit);
     for (;;) {
         const device_result result =
             init_device(run.port, run.options.mode, run.choice.baud_rate, told);
-        // The unit's answer to "G": what is wrong with it is said, and the
-        // run goes on whatever it is.
-        if (result.answered)
-            static_cast<void>(
-                check_and_say_packet(run.options.mode, result.answer, result.packet_length));
+        say_exchange_answer(result, run.options.mode);
         switch (result.status) {
         case serial_status::ok: run.state.packet_length = result.packet_length; return true;
         case serial_status::interrupted: return false;
@@ -154,7 +144,7 @@ bool read_one_packet(run_context& run)
         case serial_status::silent: {
             // The lines read so far go out before the unit is waited for.
             write_out_log(run);
-            say_once(run.last_said, unit_note::silent, unit_silent,
+            say_once(run.unit.last_said, unit_note::silent, unit_silent,
                      static_cast<double>(run.silent_limit_ms) / 1000.0);
             if (look_at_keyboard(run) || !bring_up_unit(run))
                 return false;
@@ -186,7 +176,7 @@ bool take_packet(run_context& run)
     } else {
         state.last_bad = false;
         state.consecutive_bad = 0;
-        run.last_said = unit_note::none;
+        run.unit.last_said = unit_note::none;
     }
     ++state.packets_read;
     if (state.packets_read % 10 == 0 && !state.last_bad)
@@ -256,6 +246,7 @@ int run_acquisition(const run_options& options, log_file& log)
                             .dt = options.dt,
                             .dos_time = options.dos_time,
                             .output_period = options.output_period};
+    run.unit.mode = options.mode;
     run.port.handle.stop = interruption{port_wait_ended, exchange_interrupted, &run};
     port_failure failure;
     const bool opened = open_port(run.choice, run.port, failure);

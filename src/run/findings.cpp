@@ -97,12 +97,24 @@ void say_once(unit_note& last_said, unit_note what, const char* format, ...)
     va_end(values);
 }
 
-void say_unit_trouble(unit_note& last_said, unit_note what, char mode)
+static void say_unit_trouble(void* context, unit_note what)
 {
+    unit_said& said = *static_cast<unit_said*>(context);
     if (what == unit_note::keeps_sending)
-        say_once(last_said, what, unit_keeps_sending);
+        say_once(said.last_said, what, unit_keeps_sending);
     else if (what == unit_note::no_acknowledgement)
-        say_once(last_said, what, unit_no_acknowledgement, mode);
+        say_once(said.last_said, what, unit_no_acknowledgement, said.mode);
+}
+
+unit_trouble_hook say_troubles_once(unit_said& said)
+{
+    return unit_trouble_hook{say_unit_trouble, &said};
+}
+
+void say_exchange_answer(const device_result& result, char mode)
+{
+    if (result.answered)
+        static_cast<void>(check_and_say_packet(mode, result.answer, result.packet_length));
 }
 
 } // namespace imutap

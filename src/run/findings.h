@@ -26,13 +26,21 @@ void say_port_failure(const port_failure& failure);
 
 // A note about the unit is said once, not once a second, until something
 // changes it: `last_said` holds the last one said, and a good packet or the
-// port coming back sets it back to none.
+// port coming back sets it back to none. `mode` is the letter the notes name.
+struct unit_said {
+    unit_note last_said = unit_note::none;
+    char mode = 'a';
+};
 
 // Says the note unless it was the last thing said about the unit.
 [[gnu::format(printf, 3, 4)]] void say_once(unit_note& last_said, unit_note what,
                                             const char* format, ...);
 
-// Says a trouble the exchange met (in mode `mode`) once.
-void say_unit_trouble(unit_note& last_said, unit_note what, char mode);
+// The hook through which init_device's troubles are said, each once.
+unit_trouble_hook say_troubles_once(unit_said& said);
+
+// What the exchange found that is said: what is wrong with the unit's
+// answer to "G", when it answered; the run goes on whatever it is.
+void say_exchange_answer(const device_result& result, char mode);
 
 } // namespace imutap

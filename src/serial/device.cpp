@@ -15,7 +15,6 @@ struct exchange {
     serial_port& port;
     std::uint8_t* buffer;
     const unit_trouble_hook& told;
-    unit_note trouble = unit_note::none; // the last one met
     bool lost = false;
     bool held = false; // a command could not go out in time
 };
@@ -38,9 +37,8 @@ std::uint32_t receive(exchange& talk, std::uint32_t wanted)
     return got.count;
 }
 
-void meet(exchange& talk, unit_note what)
+void meet(const exchange& talk, unit_note what)
 {
-    talk.trouble = what;
     if (talk.told.met != nullptr)
         talk.told.met(talk.told.context, what);
 }
@@ -249,7 +247,6 @@ device_result init_device(serial_port& port, char mode, std::int32_t baud_rate,
     exchange talk{port, buffer, told};
     const auto ended = [&](serial_status status) {
         result.status = status;
-        result.trouble = talk.trouble;
         return result;
     };
 

@@ -47,11 +47,11 @@ struct unit_trouble_hook {
 // long without an acknowledgement, is a trouble met (and the latter asked on).
 constexpr std::int64_t exchange_step_limit_ms = 1000;
 
-// How an exchange ended, what it met and what the unit answered to "G".
+// How an exchange ended and what the unit answered to "G". The troubles it
+// met were told through its unit_trouble_hook as they came: one of them is
+// met while the exchange goes on asking.
 struct device_result {
     serial_status status = serial_status::ok;
-    // The last trouble with the unit met, none when there was none.
-    unit_note trouble = unit_note::none;
     // The unit's answer to "G" was read: `answer` holds `packet_length`
     // bytes, judged by the run layer. Set even when "C" then could not go
     // out.

@@ -97,32 +97,19 @@ struct exchange_result {
     clock_type::duration late{}; // from the interruption's time to the exchange's end
 };
 
-struct said_about_unit {
-    unit_note last_said = unit_note::none;
-    char mode;
-};
-
-void say_trouble(void* context, unit_note what)
-{
-    auto& notes = *static_cast<said_about_unit*>(context);
-    say_unit_trouble(notes.last_said, what, notes.mode);
-}
-
 // The exchange as the run makes it: its troubles said once on the console,
 // the unit's answer to "G" judged, and a stop requested
 // `interrupt_after_ms` from now (never with 0), asked once a round.
 exchange_result exchange(serial_port& port, char mode, int interrupt_after_ms)
 {
     exchange_result result;
-    said_about_unit notes{unit_note::none, mode};
+    unit_said said{unit_note::none, mode};
     clock_type::time_point until = clock_type::now() + milliseconds(interrupt_after_ms);
     port.handle.stop =
         interrupt_after_ms > 0 ? interruption{nullptr, past, &until} : interruption{};
     testing::internal::CaptureStdout();
-    const device_result done =
-        init_device(port, mode, 38400, unit_trouble_hook{say_trouble, &notes});
-    if (done.answered)
-        check_and_say_packet(mode, done.answer, done.packet_length);
+    const device_result done = init_device(port, mode, 38400, say_troubles_once(said));
+    say_exchange_answer(done, mode);
     result.status = done.status;
     if (done.status == serial_status::ok)
         result.length = done.packet_length;
