@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <regex>
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
 
 class Exchange : public session_test {};
 
@@ -47,10 +44,7 @@ TEST_F(Exchange, ModeLettersAreSentAgainUntilTheUnitAnswersAndNeverAP)
         ASSERT_TRUE(start_logger(s, {"-m", "a"}));
         wait_until(
             s.logger, [&] { return commands_sent(s).find('C') != std::string::npos; }, 2500);
-        send_keys(s.logger, "q");
-        const auto asked = clock_type::now();
-        EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-        EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1000));
+        expect_q_ends_run(1000);
 
         const std::vector<command_byte> received = commands_of(read_file(s.dir + "/commands.txt"));
         const std::string sent = commands_sent(s);
@@ -84,10 +78,7 @@ TEST_P(ADeviceThatKeepsSendingThroughP, IsSaidAndQStillEndsTheRun)
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
     EXPECT_TRUE(wait_for_output(s.logger, "AHRS does not stop sending on P", 2500))
         << s.logger.said;
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1000));
+    expect_q_ends_run(1000);
 }
 INSTANTIATE_TEST_SUITE_P(Exchange, ADeviceThatKeepsSendingThroughP,
                          testing::Values("10", "1000", "0"), by_name());

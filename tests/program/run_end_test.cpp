@@ -24,10 +24,7 @@ TEST_F(RunEnd, UpperCaseQIsIgnoredAndQEndsTheRun)
     // Keys that come one at a time, long after each other, are each seen.
     send_keys(s.logger, "x");
     EXPECT_TRUE(runs_on_for(s.logger, 300)) << "x ended the run";
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 3000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(500));
+    expect_q_ends_run(500, 3000);
 }
 
 TEST_F(RunEnd, QEndsALongPassWithinAboutASecondWithoutItsLine)
@@ -36,10 +33,7 @@ TEST_F(RunEnd, QEndsALongPassWithinAboutASecondWithoutItsLine)
     ASSERT_TRUE(start_unit(s, {"-r", "100"}));
     ASSERT_TRUE(start_logger(s, {"-m", "c", "-d", "5000"}, true));
     ASSERT_TRUE(wait_for_output(s.logger, " \r", 5000)); // streaming
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(1200));
+    expect_q_ends_run(1200);
     EXPECT_TRUE(log_lines(s).empty());
 }
 
@@ -75,10 +69,7 @@ TEST_F(RunEnd, QEndsTheRunQuicklyWhileTheUnitNeverAnswers)
     ASSERT_TRUE(start_logger(s, {"-m", "c"}));
     ASSERT_TRUE(wait_for_output(s.logger, "AHRS does not acknowledge mode c", 5000))
         << s.logger.said;
-    send_keys(s.logger, "q");
-    const auto asked = clock_type::now();
-    EXPECT_EQ(wait_exit(s.logger, 5000), 0);
-    EXPECT_LT(clock_type::now() - asked, std::chrono::milliseconds(2000));
+    expect_q_ends_run(2000);
     EXPECT_NE(s.logger.said.find("AHRS does not acknowledge mode c"), std::string::npos)
         << s.logger.said;
     EXPECT_TRUE(log_lines(s).empty());

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ class session_test : public testing::Test {
         send_keys(s.logger, "q");
         EXPECT_EQ(wait_exit(s.logger, 5000), 0) << s.logger.said;
         return log_lines(s);
+    }
+
+    // Gives the logger q: it ends with status 0 (waited for at most
+    // `wait_ms`) less than `within_ms` after the key.
+    void expect_q_ends_run(int within_ms, int wait_ms = 5000)
+    {
+        send_keys(s.logger, "q");
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(wait_exit(s.logger, wait_ms), 0) << s.logger.said;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(within_ms));
     }
 
     // Lines 1 to n, each complete.
